@@ -1,0 +1,58 @@
+// Device file access: Win32-style file, search and profile operations on 8-bit paths.
+// A path whose first character is '*' is a device path and is carried to the open
+// portable device; every other path goes straight to the Win32 function of the same role.
+#ifndef TESSALY_DEVFS_H
+#define TESSALY_DEVFS_H
+
+#include <windows.h>
+
+struct IPortableDevice;
+struct IPortableDeviceContent;
+struct IEnumPortableDeviceObjectIDs;
+
+enum {
+    DEV_PATH_CHARS = 260,     // every 8-bit path or name buffer, and every UTF-16 one
+    DEV_SEARCH_SLOTS = 256,
+};
+#define DEV_SEARCH_HANDLE_BASE 0x4D545000u  // "MTP" in the upper three bytes
+
+// One open device search: the remaining children of a folder and the name pattern.
+struct SearchSlot {
+    int inUse;
+    IEnumPortableDeviceObjectIDs *enumerator;
+    WCHAR pattern[DEV_PATH_CHARS];
+};
+
+// The one local copy of a device profile file.
+struct WorkingCopy {
+    char cachedDevicePath[DEV_PATH_CHARS];
+    char cachedLocalPath[DEV_PATH_CHARS];
+};
+
+// Everything the layer holds, from DevStartup to DevShutdown.
+struct DeviceConnection {
+    int deviceUnavailable;               // 0 only while a device with the settings file is open
+    IPortableDevice *device;
+    IPortableDeviceContent *content;
+    WCHAR *RootFolderId;                 // folder holding the app folder; base of device paths
+    WCHAR *AppFolderId;
+    WCHAR *InfoFileId;
+    WorkingCopy workingCopy;
+    SearchSlot search[DEV_SEARCH_SLOTS];
+};
+
+extern DeviceConnection DevConnection;
+
+BOOL DevCopyFile(LPCSTR existingPath, LPCSTR newPath, BOOL failIfExists);
+BOOL DevDeleteFile(LPCSTR path);
+HANDLE DevFindFirstFile(LPCSTR path, WIN32_FIND_DATAA *findData);
+BOOL DevFindNextFile(HANDLE handle, WIN32_FIND_DATAA *findData);
+BOOL DevFindClose(HANDLE handle);
+DWORD DevGetProfileString(LPCSTR section, LPCSTR key, LPCSTR defaultValue,
+                          LPSTR out, DWORD size, LPCSTR file);
+BOOL DevWriteProfileString(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file);
+int DevDevicePath(LPSTR out);
+void DevStartup(int enableDevices);
+void DevShutdown(void);
+
+#endif

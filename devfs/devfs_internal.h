@@ -1,0 +1,56 @@
+// What the layer's files share among themselves: the device halves and their helpers.
+#ifndef TESSALY_DEVFS_INTERNAL_H
+#define TESSALY_DEVFS_INTERNAL_H
+
+#include "devfs/devfs.h"
+#include "devfs/devpath.h"
+#include "devfs/wpd.h"
+
+// --- connection state (connection.cpp) ---
+int DevIsDevicePath(LPCSTR path);
+int DevIsSearchHandle(HANDLE handle);
+// Frees an object id unless it is RootFolderId, which the connection owns.
+void DevFreeId(LPWSTR id);
+// The ANSI code page's lead-byte test, for splitting 8-bit paths.
+int DevAnsiLeadByte(unsigned char byte);
+// 8-bit (ANSI code page) to UTF-16 in a 260-unit buffer and back; 0 on failure.
+int DevToWide(LPCSTR text, WCHAR *out);
+int DevToNarrow(LPCWSTR text, char *out);
+
+// --- search slots (search_slots.cpp) ---
+HANDLE DevSlotAllocate(IEnumPortableDeviceObjectIDs *enumerator, LPCWSTR pattern);  // -1 when full
+SearchSlot *DevSlotLookup(HANDLE handle);   // none for a free slot or a foreign handle
+void DevSlotRelease(HANDLE handle);
+void DevSlotReleaseAll(void);
+
+// --- discovery (discovery.cpp) ---
+HRESULT SearchForAppFolder(int depth, BOOL parentIsAppFolder, LPWSTR grandparentId, LPWSTR parentId,
+                           LPWSTR objectId, IPortableDeviceProperties *properties);
+HRESULT GetObjectStringProperty(IPortableDeviceProperties *properties, LPCWSTR objectId,
+                                REFPROPERTYKEY key, LPWSTR *out);
+
+// --- resolution (resolve.cpp); paths are prepared copies ('*' replaced by 'C') ---
+HRESULT ResolveObjectId(LPCSTR path, LPWSTR *out);
+HRESULT ResolveParentFolder(LPCSTR path, LPWSTR *parentOut, char *baseNameOut, char *extensionOut);
+HRESULT FindChildByName(LPCWSTR parentId, LPCWSTR name, LPWSTR *out);
+
+// --- transfers (transfer.cpp) ---
+HRESULT DownloadObject(IPortableDeviceContent *content, LPCWSTR objectId, LPCWSTR localPath);
+HRESULT BuildObjectProperties(LPCWSTR parentId, LPCWSTR baseName, LPCWSTR extension,
+                              DWORD sizeLow, DWORD sizeHigh, IPortableDeviceValues **valuesOut);
+HRESULT UploadFile(IPortableDeviceContent *content, LPCWSTR localPath, LPCWSTR parentId,
+                   LPCWSTR baseName, LPCWSTR extension);
+BOOL DevCopyFileOnDevice(LPCSTR existingPath, LPCSTR newPath);
+BOOL DevDeleteFileOnDevice(LPCSTR path);
+
+// --- search handles (search.cpp) ---
+HANDLE DevFindFirstFileOnDevice(LPCSTR path, WIN32_FIND_DATAA *findData);
+BOOL DevFindNextFileOnDevice(HANDLE handle, WIN32_FIND_DATAA *findData);
+
+// --- profile working copy (profile.cpp) ---
+int EnsureWorkingCopy(LPCSTR devicePath);
+DWORD DevGetProfileStringOnDevice(LPCSTR section, LPCSTR key, LPCSTR defaultValue,
+                                  LPSTR out, DWORD size, LPCSTR file);
+BOOL DevWriteProfileStringOnDevice(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file);
+
+#endif

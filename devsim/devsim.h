@@ -1,0 +1,104 @@
+// devsim: a simulated portable device made of real COM objects, for tests only.
+// The layer under test reaches it through CoCreateInstance exactly as it reaches a
+// device on Windows; tests build the device tree, script failures and read counters here.
+#ifndef TESSALY_DEVSIM_H
+#define TESSALY_DEVSIM_H
+
+#include <windows.h>
+#include <string>
+#include <vector>
+#include "devfs/wpd.h"
+
+// ---- model -------------------------------------------------------------------------
+// Devices are numbered 0, 1, ... in the manager's order. Objects are numbered per device;
+// object 0 is the root "DEVICE". Object ids (the COM-visible strings) are never reused.
+void DevsimReset();                                   // no devices, no rules, counters zero
+int DevsimAddDevice(const wchar_t *pnpId);            // returns the device number
+enum { DEVSIM_ROOT = 0, DEVSIM_NONE = -1 };
+// A child of parent in the device's order. name null: no WPD_OBJECT_ORIGINAL_FILE_NAME;
+// contentType null: no WPD_OBJECT_CONTENT_TYPE; format null: no WPD_OBJECT_FORMAT.
+int DevsimAddObject(int device, int parent, const wchar_t *name, const GUID *contentType,
+                    const GUID *format, const void *data, size_t size);
+int DevsimAddStorage(int device, const wchar_t *name);                    // functional object under DEVICE
+int DevsimAddFolder(int device, int parent, const wchar_t *name);         // content type folder
+int DevsimAddFile(int device, int parent, const wchar_t *name, const std::string &data);  // unspecified type
+// First object along a '\'-separated path of exact names from DEVICE ("" is DEVICE), or -1.
+int DevsimFind(int device, const wchar_t *path);
+bool DevsimExists(int device, int object);            // false once deleted
+std::wstring DevsimObjectId(int device, int object);
+std::wstring DevsimName(int device, int object);      // empty when it has none
+std::string DevsimData(int device, int object);
+std::vector<int> DevsimChildren(int device, int object);   // live children, device order
+void DevsimRemove(int device, int object);            // as if deleted on the handheld
+
+// ---- scripted behaviour -------------------------------------------------------------
+enum DevsimDeny {
+    DEVSIM_DENY_NONE,        // every Open succeeds
+    DEVSIM_DENY_ONCE,        // the first Open fails with E_ACCESSDENIED, later ones succeed
+    DEVSIM_DENY_READWRITE,   // Open without GENERIC_READ-only access fails with E_ACCESSDENIED
+    DEVSIM_DENY_ALL,         // every Open fails with E_ACCESSDENIED
+};
+void DevsimSetDeny(int device, DevsimDeny deny);
+void DevsimSetOptimalSizes(int device, DWORD readSize, DWORD writeSize);   // defaults 262144 both
+void DevsimSetShortWrites(int device, bool on);   // IStream::Write stores and reports one byte less
+void DevsimSetFtmMissing(bool on);                // CLSID_PortableDeviceFTM not registered
+// Method names are "Interface::Method", e.g. "IPortableDeviceContent::EnumObjects",
+// "IEnumPortableDeviceObjectIDs::Next", "IStream::Write", "IPortableDeviceValues::SetGuidValue",
+// "IPortableDeviceManager::GetDevices", and "CoCreateInstance:<class>" for class creation
+// (<class> one of Manager, Device, DeviceFTM, Values, KeyCollection, PropVariantCollection).
+// The rule fails the nth call (1-based) of that method with hr; with objectId, only calls
+// concerning that object id are counted. Several rules may be active.
+void DevsimFailCall(const char *method, int nth, HRESULT hr, const wchar_t *objectId = nullptr);
+// Fails the nth counted call of any method (the fault sweep); 0 turns it off.
+void DevsimFailNthCall(long nth, HRESULT hr);
+// Delete answers S_FALSE without deleting (the device refused that object).
+void DevsimSetDeleteRefused(int device, bool on);
+
+// ---- records and counters -----------------------------------------------------------
+long DevsimCallCount(const char *method);                            // all objects
+long DevsimCallCountFor(const char *method, const wchar_t *objectId);
+long DevsimTotalCalls();                                             // every counted call
+void DevsimResetCounts();                                            // counters and records only
+std::vector<std::string> DevsimCallLog();                            // "Interface::Method objectId" in order
+long DevsimLiveObjects();                                            // devsim COM objects alive
+struct DevsimOpenRecord {
+    std::wstring pnpId;
+    bool hasDesiredAccess; DWORD desiredAccess;
+    std::wstring clientName; DWORD major, minor, revision, qualityOfService;
+    HRESULT result;
+};
+std::vector<DevsimOpenRecord> DevsimOpens(int device);
+std::vector<DWORD> DevsimReadSizes();     // sizes asked of IStream::Read on download streams
+std::vector<DWORD> DevsimWriteSizes();    // sizes given to IStream::Write on upload streams
+long long DevsimBytesRead();
+long long DevsimBytesWritten();
+// Properties given to CreateObjectWithPropertiesAndData, in the order they were set.
+struct DevsimProperty { PROPERTYKEY key; VARTYPE type; std::wstring text; ULONGLONG number; GUID guid; };
+std::vector<DevsimProperty> DevsimLastCreateProperties();
+long DevsimCommits();
+
+// ---- COM plumbing -------------------------------------------------------------------
+HRESULT DevsimRegisterInProcess();        // CoRegisterClassObject for every class (MTA)
+void DevsimRevokeInProcess();
+HRESULT DevsimGetClassObject(REFCLSID clsid, REFIID iid, void **out);   // for the server DLL
+HRESULT DevsimInstallMallocSpy();         // counts CoTaskMemAlloc blocks from now on
+long DevsimOutstandingBlocks();
+void DevsimRevokeMallocSpy();
+
+// ---- scenario files (the server DLL) ------------------------------------------------
+// Text, one statement a line; '#' starts a comment; paths join exact names with '/'.
+//   device PNPID                 a new device; the lines below describe it
+//   deny once|readwrite|all
+//   optimal READSIZE WRITESIZE
+//   shortwrites
+//   storage NAME                 a storage (functional object) under DEVICE
+//   folder PATH                  a folder; missing parents become folders
+//   file PATH                    a file; its content lines follow, ended by a line "."
+//   hex PATH HEXBYTES            a file given as hex bytes
+//   ftm-missing
+// The state written back uses the same statements (files as "hex") and adds
+//   count METHOD N               for every method called
+bool DevsimLoadScenario(const char *path);
+bool DevsimSaveState(const char *path);
+
+#endif
