@@ -16,6 +16,8 @@ int DevAnsiLeadByte(unsigned char byte);
 // 8-bit (ANSI code page) to UTF-16 in a 260-unit buffer and back; 0 on failure.
 int DevToWide(LPCSTR text, WCHAR *out);
 int DevToNarrow(LPCWSTR text, char *out);
+// What a failed profile read gives: the default, cut to the buffer like the Win32 call.
+DWORD DevCopyDefault(LPCSTR defaultValue, LPSTR out, DWORD size);
 
 // --- search slots (search_slots.cpp) ---
 HANDLE DevSlotAllocate(IEnumPortableDeviceObjectIDs *enumerator, LPCWSTR pattern);  // -1 when full
@@ -44,6 +46,10 @@ BOOL DevCopyFileOnDevice(LPCSTR existingPath, LPCSTR newPath);
 BOOL DevDeleteFileOnDevice(LPCSTR path);
 
 // --- search handles (search.cpp) ---
+// S_OK with a handle when a child matched; S_FALSE when the folder resolved and no child
+// matched; a failure for everything else (unresolvable folder, device error, table full).
+HRESULT DevFindFirstOnDevice(LPCSTR path, WIN32_FIND_DATAA *findData, HANDLE *handleOut);
+HRESULT DevFindNextOnDevice(HANDLE handle, WIN32_FIND_DATAA *findData);
 HANDLE DevFindFirstFileOnDevice(LPCSTR path, WIN32_FIND_DATAA *findData);
 BOOL DevFindNextFileOnDevice(HANDLE handle, WIN32_FIND_DATAA *findData);
 

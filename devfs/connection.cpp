@@ -1,0 +1,127 @@
+// The layer's process-wide state and the public operations: local paths and Win32
+// search handles go straight to Win32, device paths and SearchHandles to the device halves.
+#include "devfs/devfs_internal.h"
+
+DeviceConnection DevConnection = { 1 };   // no device until discovery finds one
+
+static const char SettingsDevicePath[] = "*:\\Corvane\\Corvane_Info.ini";
+
+int DevIsDevicePath(LPCSTR path)
+{
+    return path != NULL && path[0] == '*';
+}
+
+int DevIsSearchHandle(HANDLE handle)
+{
+    return ((DWORD)(ULONG_PTR)handle & 0xFFFFFF00u) == DEV_SEARCH_HANDLE_BASE;
+}
+
+void DevFreeId(LPWSTR id)
+{
+    if (id != NULL && id != DevConnection.RootFolderId)
+        CoTaskMemFree(id);
+}
+
+int DevAnsiLeadByte(unsigned char byte)
+{
+    return IsDBCSLeadByte(byte);
+}
+
+int DevToWide(LPCSTR text, WCHAR *out)
+{
+    return MultiByteToWideChar(CP_ACP, 0, text, -1, out, DEV_PATH_CHARS) != 0;
+}
+
+int DevToNarrow(LPCWSTR text, char *out)
+{
+    return WideCharToMultiByte(CP_ACP, 0, text, -1, out, DEV_PATH_CHARS, NULL, NULL) != 0;
+}
+
+BOOL DevCopyFile(LPCSTR existingPath, LPCSTR newPath, BOOL failIfExists)
+{
+    if (!DevIsDevicePath(existingPath) && !DevIsDevicePath(newPath))
+        return CopyFileA(existingPath, newPath, failIfExists);
+    if (DevConnection.deviceUnavailable)
+        return 0;
+    return DevCopyFileOnDevice(existingPath, newPath);
+}
+
+BOOL DevDeleteFile(LPCSTR path)
+{
+    if (!DevIsDevicePath(path))
+        return DeleteFileA(path);
+    if (DevConnection.deviceUnavailable)
+        return 0;
+    return DevDeleteFileOnDevice(path);
+}
+
+HANDLE DevFindFirstFile(LPCSTR path, WIN32_FIND_DATAA *findData)
+{
+    if (!DevIsDevicePath(path))
+        return FindFirstFileA(path, findData);
+    if (DevConnection.deviceUnavailable)
+        return INVALID_HANDLE_VALUE;
+    return DevFindFirstFileOnDevice(path, findData);
+}
+
+BOOL DevFindNextFile(HANDLE handle, WIN32_FIND_DATAA *findData)
+{
+    if (!DevIsSearchHandle(handle))
+        return FindNextFileA(handle, findData);
+    if (DevConnection.deviceUnavailable)
+        return 0;
+    return DevFindNextFileOnDevice(handle, findData);
+}
+
+BOOL DevFindClose(HANDLE handle)
+{
+    if (!DevIsSearchHandle(handle))
+        return FindClose(handle);
+    if (DevConnection.deviceUnavailable)
+        return 0;
+    DevSlotRelease(handle);
+    return 1;
+}
+
+// What a failed profile read gives: the default, cut to the buffer like the Win32 call.
+DWORD DevCopyDefault(LPCSTR defaultValue, LPSTR out, DWORD size)
+{
+    if (out == NULL || size == 0)
+        return 0;
+    DWORD n = 0;
+    if (defaultValue != NULL) {
+        while (n + 1 < size && defaultValue[n] != '\0') {
+            out[n] = defaultValue[n];
+            n++;
+        }
+    }
+    out[n] = '\0';
+    return n;
+}
+
+DWORD DevGetProfileString(LPCSTR section, LPCSTR key, LPCSTR defaultValue,
+                          LPSTR out, DWORD size, LPCSTR file)
+{
+    if (!DevIsDevicePath(file))
+        return GetPrivateProfileStringA(section, key, defaultValue, out, size, file);
+    if (DevConnection.deviceUnavailable)
+        return DevCopyDefault(defaultValue, out, size);
+    return DevGetProfileStringOnDevice(section, key, defaultValue, out, size, file);
+}
+
+BOOL DevWriteProfileString(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file)
+{
+    if (!DevIsDevicePath(file))
+        return WritePrivateProfileStringA(section, key, value, file);
+    if (DevConnection.deviceUnavailable)
+        return 0;
+    return DevWriteProfileStringOnDevice(section, key, value, file);
+}
+
+int DevDevicePath(LPSTR out)
+{
+    if (DevConnection.deviceUnavailable)
+        return 0;
+    lstrcpyA(out, SettingsDevicePath);
+    return 1;
+}

@@ -1,0 +1,126 @@
+// Device paths to object ids, one component at a time from RootFolderId. Nothing is
+// cached: the device may change between calls.
+#include "devfs/devfs_internal.h"
+
+// Splits a prepared path and drops the one separator that ends a non-empty directory.
+static int SplitForResolution(LPCSTR path, DevPathParts *parts)
+{
+    if (!DevSplitPath(path, parts, DevAnsiLeadByte))
+        return 0;
+    int n = lstrlenA(parts->dir);
+    if (n > 0 && (parts->dir[n - 1] == '\\' || parts->dir[n - 1] == '/'))
+        parts->dir[n - 1] = '\0';
+    return 1;
+}
+
+// The folder named by drive + directory: RootFolderId (borrowed) when the directory is empty.
+static HRESULT ResolveDirectory(const DevPathParts *parts, LPWSTR *out)
+{
+    if (parts->dir[0] == '\0') {
+        *out = DevConnection.RootFolderId;
+        return S_OK;
+    }
+    char folderPath[DEV_PATH_CHARS];   // a part of a path that fitted, so it fits too
+    lstrcpyA(folderPath, parts->drive);
+    lstrcatA(folderPath, parts->dir);
+    return ResolveObjectId(folderPath, out);
+}
+
+HRESULT FindChildByName(LPCWSTR parentId, LPCWSTR name, LPWSTR *out)
+{
+    IPortableDeviceProperties *properties = NULL;
+    IEnumPortableDeviceObjectIDs *children = NULL;
+    *out = NULL;
+    HRESULT hr = DevConnection.content->Properties(&properties);
+    if (FAILED(hr))
+        return hr;
+    hr = DevConnection.content->EnumObjects(0, parentId, NULL, &children);
+    if (FAILED(hr)) {
+        properties->Release();
+        return hr;
+    }
+    for (;;) {
+        LPWSTR child = NULL;
+        ULONG fetched = 0;
+        hr = children->Next(1, &child, &fetched);
+        if (FAILED(hr))
+            break;
+        if (fetched == 0 || child == NULL) {
+            hr = S_OK;
+            break;
+        }
+        LPWSTR childName = NULL;
+        hr = GetObjectStringProperty(properties, child, WPD_OBJECT_ORIGINAL_FILE_NAME, &childName);
+        if (FAILED(hr)) {
+            CoTaskMemFree(child);
+            break;
+        }
+        // The first match wins; a child without a name never matches.
+        int match = childName != NULL && DevNameEqual(childName, name);
+        CoTaskMemFree(childName);
+        if (match) {
+            *out = child;
+            break;
+        }
+        CoTaskMemFree(child);
+    }
+    children->Release();
+    properties->Release();
+    return hr;
+}
+
+HRESULT ResolveObjectId(LPCSTR path, LPWSTR *out)
+{
+    DevPathParts parts;
+    *out = NULL;
+    if (!SplitForResolution(path, &parts))
+        return E_FAIL;
+    if (parts.dir[0] == '\0' && parts.base[0] == '\0') {
+        *out = DevConnection.RootFolderId;   // borrowed: the caller must not free it
+        return S_OK;
+    }
+
+    char name[DEV_PATH_CHARS];
+    lstrcpyA(name, parts.base);
+    lstrcatA(name, parts.ext);
+    WCHAR wideName[DEV_PATH_CHARS];
+    // An empty component (two separators, or one at the end) names nothing.
+    if (name[0] == '\0' || !DevToWide(name, wideName))
+        return E_FAIL;
+
+    LPWSTR parent = NULL;
+    HRESULT hr = ResolveDirectory(&parts, &parent);
+    if (FAILED(hr))
+        return hr;
+    if (parent == NULL || parent[0] == 0) {
+        DevFreeId(parent);
+        return E_FAIL;
+    }
+    LPWSTR found = NULL;
+    hr = FindChildByName(parent, wideName, &found);
+    DevFreeId(parent);
+    if (FAILED(hr))
+        return hr;
+    if (found == NULL)
+        return E_FAIL;
+    if (found[0] == 0) {
+        CoTaskMemFree(found);
+        return E_FAIL;
+    }
+    *out = found;
+    return S_OK;
+}
+
+HRESULT ResolveParentFolder(LPCSTR path, LPWSTR *parentOut, char *baseNameOut, char *extensionOut)
+{
+    DevPathParts parts;
+    *parentOut = NULL;
+    if (!SplitForResolution(path, &parts))
+        return E_FAIL;
+    HRESULT hr = ResolveDirectory(&parts, parentOut);
+    if (FAILED(hr))
+        return hr;
+    lstrcpyA(baseNameOut, parts.base);
+    lstrcpyA(extensionOut, parts.ext);
+    return S_OK;
+}
