@@ -1,0 +1,92 @@
+#include "app/app.h"
+#include "devfs/devfs.h"
+#include "resource.h"
+
+char SettingsPath[SETTINGS_PATH_CHARS];
+
+static const char ConfigFile[] = "CORVANE_INFO.ini";   // in the Windows directory
+static const char AppFolder[] = "Corvane\\";
+static const char SettingsFile[] = "CORVANE_INFO.ini";
+
+enum {
+    // Longest Root that still leaves room for "\Corvane\CORVANE_INFO.ini" and the terminator.
+    ROOT_MAX_CHARS = SETTINGS_PATH_CHARS - 1 - 1 - (sizeof AppFolder - 1) - (sizeof SettingsFile - 1),
+    DRIVE_LIST_CHARS = 1024,
+    VOLUME_NAME_CHARS = 261,
+    CAPTION_CHARS = 128,
+    MESSAGE_CHARS = 512,
+};
+
+// Loads caption 200 and the text textId and shows them in a message box: the only way
+// the program ever tells the user anything.
+void ShowMessage(HWND owner, UINT textId, UINT style)
+{
+    char caption[CAPTION_CHARS];
+    char text[MESSAGE_CHARS];
+
+    caption[0] = '\0';
+    text[0] = '\0';
+    LoadStringA(hInstance, IDS_CAPTION, caption, CAPTION_CHARS);
+    LoadStringA(hInstance, textId, text, MESSAGE_CHARS);
+    MessageBoxA(owner, text, caption, style);
+}
+
+// Tries each ready drive in list order; 1 when one holds Corvane\CORVANE_INFO.ini at
+// its root, with SettingsPath naming that file.
+static int FindOnDrives(void)
+{
+    char drives[DRIVE_LIST_CHARS];
+    char volumeName[VOLUME_NAME_CHARS];
+    WIN32_FIND_DATAA findData;
+    const char *root;
+    DWORD length;
+    HANDLE search;
+
+    length = GetLogicalDriveStringsA(DRIVE_LIST_CHARS - 1, drives);
+    if (length == 0 || length >= DRIVE_LIST_CHARS)
+        return 0;
+
+    for (root = drives; *root != '\0'; root += lstrlenA(root) + 1) {
+        // Only a drive with a medium answers; the volume name itself is not needed.
+        if (!GetVolumeInformationA(root, volumeName, VOLUME_NAME_CHARS, NULL, NULL, NULL, NULL, 0))
+            continue;
+        if (lstrlenA(root) > ROOT_MAX_CHARS + 1)
+            continue;
+        lstrcpyA(SettingsPath, root);
+        lstrcatA(SettingsPath, AppFolder);
+        lstrcatA(SettingsPath, SettingsFile);
+        search = DevFindFirstFile(SettingsPath, &findData);
+        if (search != INVALID_HANDLE_VALUE) {
+            DevFindClose(search);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// Decides once per run which file holds the name: the configured root (existing or
+// not), else the first ready drive carrying the app folder, else the open device.
+// Returns 0 after telling the user when there is none.
+int LocateSettingsFile(void)
+{
+    int rootLength;
+
+    // Read into the full buffer so that a Root too long to extend is seen and skipped.
+    DevGetProfileString("Corvane", "Root", "", SettingsPath, SETTINGS_PATH_CHARS, ConfigFile);
+    rootLength = lstrlenA(SettingsPath);
+    if (rootLength > 0 && rootLength <= ROOT_MAX_CHARS) {
+        lstrcatA(SettingsPath, "\\");
+        lstrcatA(SettingsPath, AppFolder);
+        lstrcatA(SettingsPath, SettingsFile);
+        return 1;
+    }
+
+    if (FindOnDrives())
+        return 1;
+
+    if (DevDevicePath(SettingsPath))
+        return 1;
+
+    ShowMessage(NULL, IDS_NOT_FOUND, MB_OK | MB_ICONEXCLAMATION);
+    return 0;
+}

@@ -1,0 +1,27 @@
+#include "app/app.h"
+#include "devfs/devfs.h"
+
+// One straight run: start the device layer, find the settings file, then write the
+// name from the command line or let the user edit it; the exit code is always 0.
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine, int showCommand)
+{
+    const char *name;
+
+    (void)previousInstance;
+    (void)commandLine;
+    (void)showCommand;
+
+    hInstance = instance;
+    DevStartup(1);
+    if (!LocateSettingsFile())
+        return 0;
+
+    name = CommandTail(GetCommandLineA());
+    if (*name != '\0')
+        DevWriteProfileString("Corvane", "Name", name, SettingsPath);
+    else
+        DialogBoxParamA(hInstance, "TESSALY", NULL, NameDialogProc, 0);
+
+    DevShutdown();
+    return 0;
+}
