@@ -22,6 +22,9 @@ int DevsimAddObject(int device, int parent, const wchar_t *name, const GUID *con
 int DevsimAddStorage(int device, const wchar_t *name);                    // functional object under DEVICE
 int DevsimAddFolder(int device, int parent, const wchar_t *name);         // content type folder
 int DevsimAddFile(int device, int parent, const wchar_t *name, const std::string &data);  // unspecified type
+// The demo handheld: storage "Internal storage" > folders "DCIM", "Download", "Corvane" >
+// "Corvane_Info.ini" holding "[Corvane]\r\nName=Demo phone\r\n". Returns the device number.
+int DevsimAddDemoHandheld(const wchar_t *pnpId);
 // First object along a '\'-separated path of exact names from DEVICE ("" is DEVICE), or -1.
 int DevsimFind(int device, const wchar_t *path);
 bool DevsimExists(int device, int object);            // false once deleted
@@ -100,5 +103,7 @@ void DevsimRevokeMallocSpy();
 //   count METHOD N               for every method called
 bool DevsimLoadScenario(const char *path);
 bool DevsimSaveState(const char *path);
+// When set (non-empty), the state is saved there after every Commit and Delete.
+void DevsimSetStatePath(const char *path);
 
 #endif

@@ -1,0 +1,149 @@
+// What devsim's files share: the model, the accounting hooks and the COM object base.
+#ifndef TESSALY_DEVSIM_INTERNAL_H
+#define TESSALY_DEVSIM_INTERNAL_H
+
+#include <map>
+#include <string>
+#include <vector>
+#include "devsim/devsim.h"
+
+// ---- model (model.cpp) -----------------------------------------------------------------
+struct SimObject {
+    int parent = DEVSIM_NONE;
+    bool hasName = false;
+    std::wstring name;           // WPD_OBJECT_ORIGINAL_FILE_NAME
+    std::wstring title;          // WPD_OBJECT_NAME; the file name when empty
+    bool hasType = false;
+    GUID type{};
+    bool hasFormat = false;
+    GUID format{};
+    std::string data;
+    bool deleted = false;
+    std::vector<int> children;   // device order, deleted ones included
+};
+
+struct SimDevice {
+    std::wstring pnpId;
+    std::vector<SimObject> objects;   // index is the object number; 0 is DEVICE
+    DevsimDeny deny = DEVSIM_DENY_NONE;
+    bool deniedOnce = false;
+    DWORD readSize = 262144, writeSize = 262144;
+    bool shortWrites = false;
+    bool deleteRefused = false;
+    std::vector<DevsimOpenRecord> opens;
+};
+
+struct SimState {
+    std::vector<SimDevice> devices;
+    bool ftmMissing = false;
+    std::string statePath;            // saved after every mutation when set
+};
+
+// One lock for everything devsim holds; recursive, held by DevsimLock's lifetime.
+struct DevsimLock {
+    DevsimLock();
+    ~DevsimLock();
+};
+SimState &Sim();
+SimDevice *SimFindDevice(int device);
+SimObject *SimFindObject(int device, int object);
+// Object number of a live object id on a device, or -1.
+int SimObjectNumber(int device, const std::wstring &id);
+int SimDeviceByPnp(const std::wstring &pnpId);
+bool SimHasLiveChildren(int device, int object);
+void SimMarkDeleted(int device, int object);   // the object and everything below it
+int SimAddObjectRaw(int device, int parent, const SimObject &object);
+void SimAfterMutation();                        // saves the state when a path is set
+
+// ---- accounting (accounting.cpp, rules.cpp) --------------------------------------------
+// Counts the call, logs it and applies the failure rules: S_OK to go on, else the failure.
+HRESULT SimCall(const char *method, const wchar_t *objectId = nullptr);
+void SimLiveAdd(long delta);
+void SimRecordRead(DWORD requested, DWORD delivered);
+void SimRecordWrite(DWORD given, DWORD stored);
+void SimRecordCreate(const std::vector<DevsimProperty> &properties);
+void SimRecordCommit();
+void SimResetRules();
+std::map<std::string, long> SimCallCounts();
+
+// ---- values (values.cpp) ---------------------------------------------------------------
+// A property value held in devsim's own memory (never CoTaskMemAlloc).
+struct SimValue {
+    VARTYPE type = VT_EMPTY;
+    std::wstring text;         // VT_LPWSTR
+    ULONGLONG number = 0;      // VT_UI4, VT_UI8, VT_I4, VT_I8, VT_ERROR, VT_BOOL (as bits)
+    GUID guid{};               // VT_CLSID
+    PROPERTYKEY key{};         // VT_UNKNOWN is not kept; keys are stored as their own type
+    float real = 0;            // VT_R4
+    std::string bytes;         // VT_VECTOR | VT_UI1
+};
+bool SimValueFromPropVariant(const PROPVARIANT *in, SimValue *out);
+HRESULT SimValueToPropVariant(const SimValue &in, PROPVARIANT *out);   // CoTaskMemAlloc for callers
+typedef std::vector<std::pair<PROPERTYKEY, SimValue>> SimValueList;
+
+// Creates devsim objects directly (no class creation is counted).
+IPortableDeviceValues *SimNewValues(const SimValueList &values);
+IPortableDeviceKeyCollection *SimNewKeyCollection(const std::vector<PROPERTYKEY> &keys);
+IPortableDevicePropVariantCollection *SimNewPropVariantCollection(const std::vector<SimValue> &items);
+// Reads devsim's own objects without counting; false for a foreign implementation.
+bool SimReadValues(IUnknown *values, SimValueList *out);
+bool SimReadKeys(IUnknown *keys, std::vector<PROPERTYKEY> *out);
+bool SimReadPropVariants(IUnknown *collection, std::vector<SimValue> *out);
+bool SimKeyEqual(const PROPERTYKEY &a, const PROPERTYKEY &b);
+
+// ---- the device's COM objects ----------------------------------------------------------
+IPortableDeviceManager *SimNewManager();
+IPortableDevice *SimNewDevice();
+IPortableDeviceContent *SimNewContent(int device, bool readOnly);
+IPortableDeviceProperties *SimNewProperties(int device);
+IPortableDeviceResources *SimNewResources(int device);
+IEnumPortableDeviceObjectIDs *SimNewEnumerator(const std::wstring &parentId, const std::vector<std::wstring> &ids,
+                                               size_t position);
+IStream *SimNewReadStream(int device, const std::wstring &objectId, const std::string &data);
+struct SimUpload {
+    int device = -1;
+    std::wstring parentId;
+    SimObject object;           // name, title, type, format as announced
+    bool hasSize = false;
+    ULONGLONG size = 0;
+};
+IStream *SimNewUploadStream(const SimUpload &upload);
+// The object's properties as the device reports them.
+SimValueList SimObjectProperties(int device, int object);
+std::wstring SimIdOf(int object);
+
+// WPD_OBJECT_ID is not part of the layer's contract, so devsim declares it itself.
+extern const PROPERTYKEY DEVSIM_WPD_OBJECT_ID;
+
+// Reference counting and the live-object count every devsim COM object shares.
+template <class I>
+class SimCom : public I {
+public:
+    SimCom() { SimLiveAdd(1); }
+    virtual ~SimCom() { SimLiveAdd(-1); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return (ULONG)InterlockedIncrement(&refs_); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        LONG left = InterlockedDecrement(&refs_);
+        if (left == 0) delete this;
+        return (ULONG)left;
+    }
+
+protected:
+    HRESULT Answer(void *self, void **out)
+    {
+        *out = self;
+        AddRef();
+        return S_OK;
+    }
+    LONG refs_ = 1;
+};
+
+// Every class id devsim serves, for the server DLL's registration (registration.cpp).
+int DevsimClassCount();
+const CLSID *DevsimClassId(int index);
+
+// Narrow text of a wide id, for the call log (ids are ASCII).
+std::string SimNarrow(const std::wstring &text);
+
+#endif

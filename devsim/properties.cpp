@@ -1,0 +1,121 @@
+// IPortableDeviceProperties: an object's properties as a fresh value set.
+#include "devsim_internal.h"
+
+const PROPERTYKEY DEVSIM_WPD_OBJECT_ID = {{0xEF6B490D, 0x5CD8, 0x437A, {0xAF, 0xFC, 0xDA, 0x8B, 0x60, 0xEE, 0x4A, 0x3C}}, 2};
+
+static SimValue SimText(const std::wstring &text)
+{
+    SimValue v;
+    v.type = VT_LPWSTR;
+    v.text = text;
+    return v;
+}
+
+static SimValue SimGuid(const GUID &guid)
+{
+    SimValue v;
+    v.type = VT_CLSID;
+    v.guid = guid;
+    return v;
+}
+
+SimValueList SimObjectProperties(int device, int object)
+{
+    DevsimLock lock;
+    SimValueList list;
+    SimObject *o = SimFindObject(device, object);
+    if (!o) return list;
+    list.push_back(std::make_pair(DEVSIM_WPD_OBJECT_ID, SimText(SimIdOf(object))));
+    list.push_back(std::make_pair(WPD_OBJECT_PARENT_ID, SimText(object == DEVSIM_ROOT ? L"" : SimIdOf(o->parent))));
+    if (o->hasName) list.push_back(std::make_pair(WPD_OBJECT_ORIGINAL_FILE_NAME, SimText(o->name)));
+    std::wstring title = !o->title.empty() ? o->title : o->hasName ? o->name : SimIdOf(object);
+    list.push_back(std::make_pair(WPD_OBJECT_NAME, SimText(title)));
+    if (o->hasType) list.push_back(std::make_pair(WPD_OBJECT_CONTENT_TYPE, SimGuid(o->type)));
+    if (o->hasFormat) list.push_back(std::make_pair(WPD_OBJECT_FORMAT, SimGuid(o->format)));
+    SimValue size;
+    size.type = VT_UI8;
+    size.number = o->data.size();
+    list.push_back(std::make_pair(WPD_OBJECT_SIZE, size));
+    return list;
+}
+
+namespace {
+HRESULT NotImplemented(const char *method)
+{
+    HRESULT hr = SimCall(method);
+    return FAILED(hr) ? hr : E_NOTIMPL;
+}
+
+class SimProperties : public SimCom<IPortableDeviceProperties> {
+public:
+    int device = -1;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override
+    {
+        if (!out) return E_POINTER;
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPortableDeviceProperties))
+            return Answer(static_cast<IPortableDeviceProperties *>(this), out);
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    HRESULT STDMETHODCALLTYPE GetSupportedProperties(LPCWSTR objectId, IPortableDeviceKeyCollection **keys) override
+    {
+        HRESULT hr = SimCall("IPortableDeviceProperties::GetSupportedProperties", objectId);
+        if (FAILED(hr)) return hr;
+        if (!objectId || !keys) return E_POINTER;
+        DevsimLock lock;
+        int object = SimObjectNumber(device, objectId);
+        if (object < 0) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+        std::vector<PROPERTYKEY> list;
+        for (const auto &entry : SimObjectProperties(device, object)) list.push_back(entry.first);
+        *keys = SimNewKeyCollection(list);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetPropertyAttributes(LPCWSTR, REFPROPERTYKEY, IPortableDeviceValues **) override
+    {
+        return NotImplemented("IPortableDeviceProperties::GetPropertyAttributes");
+    }
+    // Keys the object does not have are left out of the answer.
+    HRESULT STDMETHODCALLTYPE GetValues(LPCWSTR objectId, IPortableDeviceKeyCollection *keys,
+                                        IPortableDeviceValues **values) override
+    {
+        HRESULT hr = SimCall("IPortableDeviceProperties::GetValues", objectId);
+        if (FAILED(hr)) return hr;
+        if (!objectId || !values) return E_POINTER;
+        std::vector<PROPERTYKEY> wanted;
+        if (keys && !SimReadKeys(keys, &wanted)) return E_INVALIDARG;
+        DevsimLock lock;
+        int object = SimObjectNumber(device, objectId);
+        if (object < 0) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+        SimValueList all = SimObjectProperties(device, object), answer;
+        for (const auto &entry : all) {
+            bool take = !keys;
+            for (const PROPERTYKEY &k : wanted) take = take || SimKeyEqual(k, entry.first);
+            if (take) answer.push_back(entry);
+        }
+        *values = SimNewValues(answer);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetValues(LPCWSTR, IPortableDeviceValues *, IPortableDeviceValues **) override
+    {
+        return NotImplemented("IPortableDeviceProperties::SetValues");
+    }
+    HRESULT STDMETHODCALLTYPE Delete(LPCWSTR, IPortableDeviceKeyCollection *) override
+    {
+        return NotImplemented("IPortableDeviceProperties::Delete");
+    }
+    HRESULT STDMETHODCALLTYPE Cancel() override
+    {
+        HRESULT hr = SimCall("IPortableDeviceProperties::Cancel");
+        return FAILED(hr) ? hr : S_OK;
+    }
+};
+
+}  // namespace
+
+IPortableDeviceProperties *SimNewProperties(int device)
+{
+    SimProperties *p = new SimProperties;
+    p->device = device;
+    return p;
+}

@@ -1,0 +1,175 @@
+// The data streams: downloads read a snapshot of an object's data; uploads collect the
+// bytes of a new object, which comes into being at Commit, the way an MTP SendObject ends.
+#include "devsim_internal.h"
+
+namespace {
+HRESULT NotImplemented(const char *method)
+{
+    HRESULT hr = SimCall(method);
+    return FAILED(hr) ? hr : E_NOTIMPL;
+}
+
+class SimStream : public SimCom<IPortableDeviceDataStream> {
+public:
+    bool upload = false;
+    int device = -1;
+    std::wstring objectId;     // download: the object read; upload: set by Commit
+    std::string data;
+    size_t position = 0;
+    SimUpload pending;
+    bool committed = false;
+    bool finished = false;     // committed, reverted or failed: no more writes
+
+    const wchar_t *CountedId() const { return upload ? nullptr : objectId.c_str(); }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override
+    {
+        if (!out) return E_POINTER;
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ISequentialStream) ||
+            IsEqualIID(iid, IID_IStream) || IsEqualIID(iid, IID_IPortableDeviceDataStream))
+            return Answer(static_cast<IPortableDeviceDataStream *>(this), out);
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+
+    HRESULT STDMETHODCALLTYPE Read(void *buffer, ULONG size, ULONG *done) override
+    {
+        HRESULT hr = SimCall("IStream::Read", CountedId());
+        if (FAILED(hr)) return hr;
+        if (upload) return STG_E_ACCESSDENIED;
+        if (!buffer && size) return STG_E_INVALIDPOINTER;
+        DevsimLock lock;
+        size_t left = data.size() - position;
+        ULONG n = (ULONG)((size < left) ? size : left);
+        if (n) memcpy(buffer, data.data() + position, n);
+        position += n;
+        if (done) *done = n;
+        SimRecordRead(size, n);
+        return S_OK;
+    }
+    // A device set to short writes keeps and reports one byte less than it was given.
+    HRESULT STDMETHODCALLTYPE Write(const void *buffer, ULONG size, ULONG *done) override
+    {
+        HRESULT hr = SimCall("IStream::Write", CountedId());
+        if (FAILED(hr)) return hr;
+        if (!upload) return STG_E_ACCESSDENIED;
+        if (!buffer && size) return STG_E_INVALIDPOINTER;
+        DevsimLock lock;
+        if (finished) return E_UNEXPECTED;
+        SimDevice *d = SimFindDevice(device);
+        ULONG kept = (d && d->shortWrites && size > 0) ? size - 1 : size;
+        data.append((const char *)buffer, kept);
+        if (done) *done = kept;
+        SimRecordWrite(size, kept);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER *) override
+    {
+        return NotImplemented("IStream::Seek");
+    }
+    HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return NotImplemented("IStream::SetSize"); }
+    HRESULT STDMETHODCALLTYPE CopyTo(IStream *, ULARGE_INTEGER, ULARGE_INTEGER *, ULARGE_INTEGER *) override
+    {
+        return NotImplemented("IStream::CopyTo");
+    }
+    // The new object appears now, or the transfer fails: the parent vanished, a child of the
+    // same name exists (Android refuses duplicates), or the byte count differs from the size
+    // announced in WPD_OBJECT_SIZE (Android receives exactly that many bytes).
+    HRESULT STDMETHODCALLTYPE Commit(DWORD) override
+    {
+        HRESULT hr = SimCall("IStream::Commit", CountedId());
+        if (FAILED(hr)) return hr;
+        if (!upload) return S_OK;
+        DevsimLock lock;
+        if (finished) return E_UNEXPECTED;
+        finished = true;
+        int parent = SimObjectNumber(device, pending.parentId);
+        if (parent < 0) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+        if (pending.object.hasName) {
+            for (int c : DevsimChildren(device, parent))
+                if (Sim().devices[device].objects[c].hasName && Sim().devices[device].objects[c].name == pending.object.name)
+                    return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
+        }
+        if (pending.hasSize && pending.size != data.size()) return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+        SimObject o = pending.object;
+        o.data = data;
+        int number = SimAddObjectRaw(device, parent, o);
+        if (number < 0) return E_UNEXPECTED;
+        objectId = SimIdOf(number);
+        committed = true;
+        SimRecordCommit();
+        SimAfterMutation();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Revert() override
+    {
+        HRESULT hr = SimCall("IStream::Revert", CountedId());
+        if (FAILED(hr)) return hr;
+        DevsimLock lock;
+        if (upload && !committed) finished = true;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override
+    {
+        return NotImplemented("IStream::LockRegion");
+    }
+    HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override
+    {
+        return NotImplemented("IStream::UnlockRegion");
+    }
+    HRESULT STDMETHODCALLTYPE Stat(STATSTG *stat, DWORD) override
+    {
+        HRESULT hr = SimCall("IStream::Stat", CountedId());
+        if (FAILED(hr)) return hr;
+        if (!stat) return STG_E_INVALIDPOINTER;
+        DevsimLock lock;
+        memset(stat, 0, sizeof(*stat));
+        stat->type = STGTY_STREAM;
+        stat->cbSize.QuadPart = upload && pending.hasSize ? pending.size : data.size();
+        stat->grfMode = upload ? STGM_WRITE : STGM_READ;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Clone(IStream **) override { return NotImplemented("IStream::Clone"); }
+
+    // Valid for a download, and for an upload once committed.
+    HRESULT STDMETHODCALLTYPE GetObjectID(LPWSTR *out) override
+    {
+        HRESULT hr = SimCall("IPortableDeviceDataStream::GetObjectID", CountedId());
+        if (FAILED(hr)) return hr;
+        if (!out) return E_POINTER;
+        DevsimLock lock;
+        if (upload && !committed) return E_UNEXPECTED;
+        size_t bytes = (objectId.size() + 1) * sizeof(WCHAR);
+        *out = (LPWSTR)CoTaskMemAlloc(bytes);
+        if (!*out) return E_OUTOFMEMORY;
+        memcpy(*out, objectId.c_str(), bytes);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Cancel() override
+    {
+        HRESULT hr = SimCall("IPortableDeviceDataStream::Cancel", CountedId());
+        if (FAILED(hr)) return hr;
+        DevsimLock lock;
+        if (upload && !committed) finished = true;
+        return S_OK;
+    }
+};
+}  // namespace
+
+IStream *SimNewReadStream(int device, const std::wstring &objectId, const std::string &data)
+{
+    SimStream *s = new SimStream;
+    s->device = device;
+    s->objectId = objectId;
+    s->data = data;
+    return s;
+}
+
+IStream *SimNewUploadStream(const SimUpload &upload)
+{
+    SimStream *s = new SimStream;
+    s->upload = true;
+    s->device = upload.device;
+    s->pending = upload;
+    return s;
+}

@@ -1,0 +1,67 @@
+// DeviceTest: the shared set-up and the end-of-test leak checks for device tests.
+#include "support/device_fixture.h"
+#include "devfs/devfs.h"
+
+std::string DeviceTest::ConfigPath()
+{
+    char dir[MAX_PATH];
+    UINT n = GetWindowsDirectoryA(dir, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return "C:\\windows\\Corvane_Info.ini";
+    return std::string(dir) + "\\Corvane_Info.ini";
+}
+
+void DeviceTest::SetUp()
+{
+    // Our own COM reference keeps COM alive across DevStartup/DevShutdown, which
+    // initialise and uninitialise it themselves.
+    HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    ASSERT_TRUE(SUCCEEDED(hr)) << "CoInitializeEx(MTA) failed with 0x" << std::hex << hr;
+    comReady_ = true;
+    DevsimReset();
+    hr = DevsimRegisterInProcess();
+    ASSERT_EQ(S_OK, hr) << "devsim could not register its classes in-process";
+    hr = DevsimInstallMallocSpy();
+    ASSERT_EQ(S_OK, hr) << "devsim could not install its CoTaskMemAlloc spy";
+    DeleteFileA(ConfigPath().c_str());
+}
+
+void DeviceTest::TearDown()
+{
+    if (started_ && !shutDown_) Shutdown();
+    EXPECT_EQ(0, DevsimLiveObjects())
+        << DevsimLiveObjects() << " simulated-device COM object(s) are still alive after the test: "
+        << "some interface was not released (or released once too often if negative)";
+    EXPECT_EQ(0, DevsimOutstandingBlocks())
+        << DevsimOutstandingBlocks() << " CoTaskMemAlloc block(s) were never freed: an object id, "
+        << "property string or PROPVARIANT was leaked";
+    DevsimRevokeMallocSpy();
+    DevsimRevokeInProcess();
+    DeleteFileA(ConfigPath().c_str());
+    if (comReady_) CoUninitialize();
+    comReady_ = false;
+}
+
+int DeviceTest::AddDemoHandheld(const wchar_t *pnpId)
+{
+    return DevsimAddDemoHandheld(pnpId);
+}
+
+void DeviceTest::SetConfig(const char *key, const char *value)
+{
+    BOOL ok = WritePrivateProfileStringA("Corvane", key, value, ConfigPath().c_str());
+    ASSERT_TRUE(ok) << "could not write key " << key << " of the local configuration file "
+                    << ConfigPath();
+}
+
+void DeviceTest::Start(int enableDevices)
+{
+    DevStartup(enableDevices);
+    started_ = true;
+    shutDown_ = false;
+}
+
+void DeviceTest::Shutdown()
+{
+    DevShutdown();
+    shutDown_ = true;
+}

@@ -1,0 +1,32 @@
+// The fixture every device test derives from: COM in the multithreaded apartment, a fresh
+// simulated device registered in-process, and leak checks (devsim objects and CoTaskMemAlloc
+// blocks) when the test ends.
+#ifndef TESSALY_TESTS_DEVICE_FIXTURE_H
+#define TESSALY_TESTS_DEVICE_FIXTURE_H
+
+#include <gtest/gtest.h>
+#include <string>
+#include "devsim/devsim.h"
+
+class DeviceTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // A handheld with storage "Internal storage" > "DCIM", "Download", "Corvane" >
+    // "Corvane_Info.ini" holding the demo name. Returns the device number.
+    int AddDemoHandheld(const wchar_t *pnpId = L"\\\\?\\usb#demo");
+    // Writes key in section "Corvane" of the local configuration file; null value deletes it.
+    void SetConfig(const char *key, const char *value);
+    void Start(int enableDevices = 1);   // DevStartup
+    void Shutdown();                     // DevShutdown
+
+    // Full path of the local configuration file in the Windows directory.
+    static std::string ConfigPath();
+
+    bool started_ = false;
+    bool shutDown_ = false;
+    bool comReady_ = false;
+};
+
+#endif
