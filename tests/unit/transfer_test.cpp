@@ -1,0 +1,342 @@
+// Downloads, uploads and deletes of device files against the simulated handheld.
+#include <string>
+#include <vector>
+#include "devfs/devfs.h"
+#include "support/device_fixture.h"
+#include "support/local_files.h"
+
+namespace {
+
+std::string Pattern(size_t size)
+{
+    std::string data(size, '\0');
+    for (size_t i = 0; i < size; i++) data[i] = (char)('A' + (i * 7) % 26);
+    return data;
+}
+
+bool SameKey(const PROPERTYKEY &a, const PROPERTYKEY &b)
+{
+    return IsEqualGUID(a.fmtid, b.fmtid) && a.pid == b.pid;
+}
+
+std::string KeyName(const PROPERTYKEY &key)
+{
+    static const struct { const PROPERTYKEY *key; const char *name; } names[] = {
+        {&WPD_OBJECT_PARENT_ID, "PARENT_ID"}, {&WPD_OBJECT_SIZE, "SIZE"},
+        {&WPD_OBJECT_ORIGINAL_FILE_NAME, "ORIGINAL_FILE_NAME"}, {&WPD_OBJECT_NAME, "NAME"},
+        {&WPD_OBJECT_CONTENT_TYPE, "CONTENT_TYPE"}, {&WPD_OBJECT_FORMAT, "FORMAT"},
+    };
+    for (const auto &n : names)
+        if (SameKey(*n.key, key)) return n.name;
+    return "pid " + std::to_string(key.pid);
+}
+
+std::string Narrow(const std::wstring &text)
+{
+    return std::string(text.begin(), text.end());
+}
+
+// The demo handheld plus a few things to move; the layer started on it.
+class TransferTest : public DeviceTest {
+protected:
+    void SetUp() override
+    {
+        DeviceTest::SetUp();
+        if (HasFatalFailure()) return;
+        device_ = AddDemoHandheld();
+        dcim_ = DevsimFind(device_, L"Internal storage\\DCIM");
+        download_ = DevsimFind(device_, L"Internal storage\\Download");
+        ASSERT_GE(dcim_, 0) << "the demo handheld has no DCIM folder";
+        ASSERT_GE(download_, 0) << "the demo handheld has no Download folder";
+        scratch_ = MakeScratchFolder("transfer");
+    }
+    void TearDown() override
+    {
+        DeviceTest::TearDown();
+        RemoveScratchFolder(scratch_);
+    }
+    void StartOnDevice()
+    {
+        Start(1);
+        ASSERT_EQ(0, DevConnection.deviceUnavailable) << "discovery did not open the demo handheld";
+        DevsimResetCounts();
+    }
+    int Object(const wchar_t *path) { return DevsimFind(device_, path); }
+
+    int device_ = -1, dcim_ = -1, download_ = -1;
+    std::string scratch_;
+};
+
+const char SettingsFile[] = "*:\\Corvane\\Corvane_Info.ini";
+const wchar_t SettingsObject[] = L"Internal storage\\Corvane\\Corvane_Info.ini";
+const char DemoContent[] = "[Corvane]\r\nName=Demo phone\r\n";
+
+// A download is read in chunks of the device's optimal size when it fits the 1024-byte
+// buffer, else in chunks of 1024; an upload is written the same way.
+TEST_F(TransferTest, ChunksFollowTheOptimalSizeUpToTheBuffer)
+{
+    const size_t fileSize = 3000;
+    const struct { DWORD optimal; DWORD chunk; } cases[] = {
+        {0, 1024}, {512, 512}, {1024, 1024}, {4096, 1024}, {1, 1},
+    };
+    std::string data = Pattern(fileSize);
+    DevsimAddFile(device_, download_, L"blob.bin", data);
+    std::string local = scratch_ + "blob.bin";
+    ASSERT_TRUE(WriteLocalFile(scratch_ + "up.bin", data));
+    StartOnDevice();
+    for (const auto &c : cases) {
+        SCOPED_TRACE("optimal buffer size " + std::to_string(c.optimal));
+        DevsimSetOptimalSizes(device_, c.optimal, c.optimal);
+        DevsimResetCounts();
+
+        ASSERT_TRUE(DevCopyFile("*:\\Download\\blob.bin", local.c_str(), FALSE)) << "download failed";
+        std::string got;
+        ASSERT_TRUE(ReadLocalFile(local, &got)) << "the download left no local file";
+        EXPECT_EQ(data.size(), got.size()) << "the downloaded file has the wrong size";
+        EXPECT_TRUE(got == data) << "the downloaded bytes differ from the device's";
+        std::vector<DWORD> reads = DevsimReadSizes();
+        size_t fullReads = (fileSize + c.chunk - 1) / c.chunk;
+        EXPECT_EQ(fullReads + 1, reads.size())
+            << "expected " << fullReads << " reads with data and one empty read that ends the stream";
+        for (size_t i = 0; i < reads.size(); i++)
+            EXPECT_EQ(c.chunk, reads[i]) << "read " << i << " asked the stream for the wrong size";
+
+        ASSERT_TRUE(DevCopyFile((scratch_ + "up.bin").c_str(), "*:\\Download\\up.bin", FALSE)) << "upload failed";
+        std::vector<DWORD> writes = DevsimWriteSizes();
+        ASSERT_EQ(fullReads, writes.size()) << "the upload wrote the wrong number of chunks";
+        for (size_t i = 0; i < writes.size(); i++) {
+            DWORD expected = i + 1 < writes.size() ? c.chunk : (DWORD)(fileSize - (writes.size() - 1) * c.chunk);
+            EXPECT_EQ(expected, writes[i]) << "write " << i << " gave the stream the wrong size";
+        }
+        int up = Object(L"Internal storage\\Download\\up.bin");
+        ASSERT_GE(up, 0) << "the uploaded object is not on the device";
+        EXPECT_TRUE(DevsimData(device_, up) == data) << "the uploaded object's bytes differ from the local file";
+    }
+    Shutdown();
+}
+
+// failIfExists is ignored on download: the local file is always replaced.
+TEST_F(TransferTest, DownloadReplacesAnExistingLocalFile)
+{
+    std::string local = scratch_ + "settings.ini";
+    ASSERT_TRUE(WriteLocalFile(local, std::string(5000, 'x')));
+    StartOnDevice();
+    ASSERT_TRUE(DevCopyFile(SettingsFile, local.c_str(), TRUE))
+        << "a download onto an existing local file with failIfExists set must still succeed";
+    std::string got;
+    ASSERT_TRUE(ReadLocalFile(local, &got));
+    EXPECT_EQ(DemoContent, got) << "the local file was not replaced by the device file (old bytes left behind?)";
+    Shutdown();
+}
+
+// A download that fails after the local file was created deletes it; one that fails
+// before (nothing to download) leaves the local path as it was.
+TEST_F(TransferTest, FailedDownloadLeavesNoPartialLocalFile)
+{
+    const struct { const char *why; const char *method; int nth; const char *devicePath; bool fileStays; } cases[] = {
+        {"second stream read fails", "IStream::Read", 2, "*:\\Download\\big.bin", false},
+        {"first stream read fails", "IStream::Read", 1, "*:\\Download\\big.bin", false},
+        {"the resource stream cannot be opened", "IPortableDeviceResources::GetStream", 1, "*:\\Download\\big.bin", false},
+        {"the transfer service is refused", "IPortableDeviceContent::Transfer", 1, "*:\\Download\\big.bin", false},
+        {"the device path does not resolve", nullptr, 0, "*:\\Download\\missing.bin", true},
+    };
+    DevsimAddFile(device_, download_, L"big.bin", Pattern(4000));
+    DevsimSetOptimalSizes(device_, 1024, 1024);
+    StartOnDevice();
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.why);
+        std::string local = scratch_ + "partial.bin";
+        ASSERT_TRUE(WriteLocalFile(local, "previous"));
+        if (c.method) DevsimFailCall(c.method, c.nth, E_FAIL);
+        EXPECT_FALSE(DevCopyFile(c.devicePath, local.c_str(), FALSE)) << "the download should have failed";
+        std::string got;
+        if (c.fileStays) {
+            ASSERT_TRUE(ReadLocalFile(local, &got)) << "a download that never started removed the local file";
+            EXPECT_EQ("previous", got) << "a download that never started changed the local file";
+        } else {
+            EXPECT_FALSE(LocalFileExists(local))
+                << "a failed download left a partial local file behind (" << (ReadLocalFile(local, &got) ? got.size() : 0)
+                << " bytes)";
+        }
+        DeleteFileA(local.c_str());
+    }
+    Shutdown();
+}
+
+TEST_F(TransferTest, DeviceToDeviceCopyIsRefusedAndTouchesNeither)
+{
+    StartOnDevice();
+    int before = Object(SettingsObject);
+    EXPECT_FALSE(DevCopyFile(SettingsFile, "*:\\Download\\copy.ini", FALSE))
+        << "a copy between two device paths must be refused";
+    EXPECT_FALSE(DevCopyFile(SettingsFile, SettingsFile, FALSE)) << "a copy of a device file onto itself must be refused";
+    EXPECT_EQ(before, Object(SettingsObject)) << "the source object was replaced";
+    EXPECT_EQ(DemoContent, DevsimData(device_, before)) << "the source object changed";
+    EXPECT_TRUE(DevsimChildren(device_, download_).empty()) << "something was created in the destination folder";
+    EXPECT_EQ(0, DevsimCallCount("IPortableDeviceContent::Delete")) << "a refused copy deleted something";
+    EXPECT_EQ(0, DevsimCallCount("IPortableDeviceContent::CreateObjectWithPropertiesAndData"))
+        << "a refused copy created something";
+    EXPECT_EQ(0, DevsimCallCount("IPortableDeviceResources::GetStream")) << "a refused copy read something";
+    Shutdown();
+}
+
+TEST_F(TransferTest, DeleteRemovesTheObjectAndAMissingPathCountsAsDeleted)
+{
+    DevsimAddFile(device_, download_, L"old.txt", "old");
+    StartOnDevice();
+    const struct { const char *path; long deletes; } cases[] = {
+        {"*:\\Download\\old.txt", 1},
+        {"*:\\Download\\old.txt", 0},      // now gone
+        {"*:\\Download\\never.txt", 0},
+        {"*:\\NoSuchFolder\\never.txt", 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.path);
+        DevsimResetCounts();
+        EXPECT_TRUE(DevDeleteFile(c.path)) << "delete must return 1 for an existing and for a missing device file";
+        EXPECT_EQ(c.deletes, DevsimCallCount("IPortableDeviceContent::Delete"))
+            << "the device's Delete was called the wrong number of times";
+    }
+    EXPECT_LT(Object(L"Internal storage\\Download\\old.txt"), 0) << "the deleted object is still on the device";
+    EXPECT_GE(Object(SettingsObject), 0) << "deleting one file removed another";
+    Shutdown();
+}
+
+// The properties of a new object, in order; image extensions (any case) add a content
+// type and the EXIF format, every other extension neither.
+TEST_F(TransferTest, UploadSetsObjectPropertiesInOrder)
+{
+    const struct { const char *file; bool image; } cases[] = {
+        {"photo.JPG", true}, {"photo.jpeg", true}, {"scan.Bmp", true}, {"anim.gif", true},
+        {"notes.ini", false}, {"photo.jpg.txt", false}, {"noextension", false},
+    };
+    std::string data = Pattern(1500);
+    StartOnDevice();
+    std::wstring dcimId = DevsimObjectId(device_, dcim_);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.file);
+        std::string local = scratch_ + c.file;
+        ASSERT_TRUE(WriteLocalFile(local, data));
+        ASSERT_TRUE(DevCopyFile(local.c_str(), (std::string("*:\\DCIM\\") + c.file).c_str(), FALSE)) << "upload failed";
+        std::vector<DevsimProperty> props = DevsimLastCreateProperties();
+        std::string order;
+        for (const auto &p : props) order += KeyName(p.key) + " ";
+        const char *expected = c.image ? "PARENT_ID SIZE ORIGINAL_FILE_NAME NAME CONTENT_TYPE FORMAT "
+                                       : "PARENT_ID SIZE ORIGINAL_FILE_NAME NAME ";
+        ASSERT_EQ(expected, order) << "the new object's properties are wrong or out of order";
+        std::string name = c.file;
+        std::string base = name.substr(0, name.rfind('.') == std::string::npos ? name.size() : name.rfind('.'));
+        EXPECT_EQ(Narrow(dcimId), Narrow(props[0].text)) << "PARENT_ID is not the receiving folder";
+        EXPECT_EQ(VT_UI8, props[1].type) << "SIZE must be an unsigned 64-bit value";
+        EXPECT_EQ(data.size(), props[1].number) << "SIZE is not the local file's size";
+        EXPECT_EQ(name, Narrow(props[2].text)) << "ORIGINAL_FILE_NAME must be base name and extension";
+        EXPECT_EQ(base, Narrow(props[3].text)) << "NAME must be the base name alone";
+        if (c.image) {
+            EXPECT_TRUE(IsEqualGUID(WPD_CONTENT_TYPE_IMAGE, props[4].guid)) << "an image needs the image content type";
+            EXPECT_TRUE(IsEqualGUID(WPD_OBJECT_FORMAT_EXIF, props[5].guid)) << "an image needs the EXIF format";
+        }
+    }
+    EXPECT_EQ((size_t)(sizeof cases / sizeof cases[0]), DevsimChildren(device_, dcim_).size())
+        << "every upload should have left one object in DCIM";
+    Shutdown();
+}
+
+TEST_F(TransferTest, EmptyFileUploadsAsObjectOfSizeZeroWithImmediateCommit)
+{
+    std::string local = scratch_ + "empty.ini";
+    ASSERT_TRUE(WriteLocalFile(local, ""));
+    StartOnDevice();
+    ASSERT_TRUE(DevCopyFile(local.c_str(), "*:\\Download\\empty.ini", FALSE)) << "uploading an empty file failed";
+    EXPECT_EQ(0, DevsimCallCount("IStream::Write")) << "an empty file needs no stream write";
+    EXPECT_EQ(1, DevsimCommits()) << "an empty file is committed once, at once";
+    std::vector<DevsimProperty> props = DevsimLastCreateProperties();
+    ASSERT_GE(props.size(), 2u);
+    EXPECT_EQ(0u, props[1].number) << "an empty file must be announced with SIZE 0";
+    int object = Object(L"Internal storage\\Download\\empty.ini");
+    ASSERT_GE(object, 0) << "the empty file was not created on the device";
+    EXPECT_TRUE(DevsimData(device_, object).empty()) << "the new object should hold no bytes";
+    Shutdown();
+}
+
+TEST_F(TransferTest, UploadReplacesTheObjectWithANewOneOfTheSameName)
+{
+    int app = Object(L"Internal storage\\Corvane");
+    std::string local = scratch_ + "new.ini";
+    ASSERT_TRUE(WriteLocalFile(local, "[Corvane]\r\nName=Replaced\r\n"));
+    StartOnDevice();
+    int old = Object(SettingsObject);
+    std::wstring oldId = DevsimObjectId(device_, old);
+    ASSERT_TRUE(DevCopyFile(local.c_str(), SettingsFile, TRUE)) << "upload over an existing object failed";
+    int now = Object(SettingsObject);
+    ASSERT_GE(now, 0) << "after the upload the settings file is gone";
+    EXPECT_FALSE(DevsimExists(device_, old)) << "the old object was not deleted";
+    EXPECT_NE(Narrow(oldId), Narrow(DevsimObjectId(device_, now))) << "the upload should create a new object id";
+    EXPECT_EQ(L"Corvane_Info.ini", DevsimName(device_, now)) << "the new object has another name";
+    EXPECT_EQ(1u, DevsimChildren(device_, app).size()) << "the app folder should hold exactly the one new file";
+    EXPECT_EQ("[Corvane]\r\nName=Replaced\r\n", DevsimData(device_, now)) << "the new object holds other bytes";
+    Shutdown();
+}
+
+// Whatever keeps the old object from being deleted makes DevDeleteFile fail, and an upload
+// over it stops before creating anything: the old object stays as it was.
+TEST_F(TransferTest, UndeletableOldObjectStopsTheUpload)
+{
+    const struct { const char *why; void (*arm)(int device); } cases[] = {
+        {"Delete answers S_FALSE", [](int device) { DevsimSetDeleteRefused(device, true); }},
+        {"Delete fails", [](int) { DevsimFailCall("IPortableDeviceContent::Delete", 1, E_FAIL); }},
+        {"no id collection", [](int) { DevsimFailCall("CoCreateInstance:PropVariantCollection", 1, E_OUTOFMEMORY); }},
+        {"the id cannot be added", [](int) { DevsimFailCall("IPortableDevicePropVariantCollection::Add", 1, E_FAIL); }},
+    };
+    std::string local = scratch_ + "new.ini";
+    ASSERT_TRUE(WriteLocalFile(local, "[Corvane]\r\nName=Never\r\n"));
+    StartOnDevice();
+    int old = Object(SettingsObject);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.why);
+        c.arm(device_);
+        EXPECT_FALSE(DevDeleteFile(SettingsFile)) << "a delete the device did not carry out must return 0";
+        c.arm(device_);
+        DevsimResetCounts();
+        EXPECT_FALSE(DevCopyFile(local.c_str(), SettingsFile, FALSE)) << "the upload must stop when the old object stays";
+        EXPECT_EQ(0, DevsimCallCount("IPortableDeviceContent::CreateObjectWithPropertiesAndData"))
+            << "the upload went on to create a second object of the same name";
+        EXPECT_EQ(old, Object(SettingsObject)) << "the old object was replaced";
+        EXPECT_EQ(DemoContent, DevsimData(device_, old)) << "the old object's content changed";
+        DevsimSetDeleteRefused(device_, false);
+    }
+    Shutdown();
+}
+
+// After the old object is deleted, a new one that cannot be completely written must not be
+// committed: a truncated settings file would be worse than none.
+TEST_F(TransferTest, IncompleteUploadIsNeverCommitted)
+{
+    const struct { const char *why; void (*arm)(int device); long commitCalls; } cases[] = {
+        {"the stream reports short writes", [](int device) { DevsimSetShortWrites(device, true); }, 0},
+        {"a stream write fails", [](int) { DevsimFailCall("IStream::Write", 2, E_FAIL); }, 0},
+        {"the object cannot be created", [](int) {
+             DevsimFailCall("IPortableDeviceContent::CreateObjectWithPropertiesAndData", 1, E_FAIL); }, 0},
+        {"the commit fails", [](int) { DevsimFailCall("IStream::Commit", 1, E_FAIL); }, 1},
+    };
+    std::string local = scratch_ + "big.bin";
+    ASSERT_TRUE(WriteLocalFile(local, Pattern(3000)));
+    DevsimSetOptimalSizes(device_, 1024, 1024);
+    StartOnDevice();
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.why);
+        DevsimAddFile(device_, download_, L"big.bin", "old");
+        c.arm(device_);
+        DevsimResetCounts();
+        EXPECT_FALSE(DevCopyFile(local.c_str(), "*:\\Download\\big.bin", FALSE)) << "an incomplete upload must fail";
+        // A device need not notice a short count itself: the layer must not even ask for the commit.
+        EXPECT_EQ(c.commitCalls, DevsimCallCount("IStream::Commit"))
+            << "a stream that did not take every byte was asked to commit";
+        EXPECT_EQ(0, DevsimCommits()) << "a stream that did not take every byte was committed";
+        EXPECT_LT(Object(L"Internal storage\\Download\\big.bin"), 0)
+            << "a (truncated) object of that name is on the device after a failed upload";
+        DevsimSetShortWrites(device_, false);
+    }
+    Shutdown();
+}
+
+}  // namespace

@@ -1,0 +1,234 @@
+// Profile reads and writes on the device through the local working copy.
+#include <string>
+#include <vector>
+#include "devfs/devfs.h"
+#include "support/device_fixture.h"
+#include "support/local_files.h"
+
+namespace {
+
+const char SettingsFile[] = "*:\\Corvane\\Corvane_Info.ini";
+const wchar_t SettingsObject[] = L"Internal storage\\Corvane\\Corvane_Info.ini";
+const char DemoContent[] = "[Corvane]\r\nName=Demo phone\r\n";
+
+std::string ReadName(const char *file = SettingsFile, const char *fallback = "dflt")
+{
+    char name[64] = "garbage";
+    DevGetProfileString("Corvane", "Name", fallback, name, sizeof name, file);
+    return name;
+}
+
+std::string NameIn(const std::string &content)
+{
+    size_t at = content.find("Name=");
+    if (at == std::string::npos) return "(no Name key)";
+    size_t end = content.find_first_of("\r\n", at);
+    return content.substr(at + 5, end == std::string::npos ? std::string::npos : end - at - 5);
+}
+
+class WorkingCopyTest : public DeviceTest {
+protected:
+    void SetUp() override
+    {
+        DeviceTest::SetUp();
+        if (HasFatalFailure()) return;
+        device_ = AddDemoHandheld();
+        before_ = WorkingCopyFiles();
+    }
+    void TearDown() override
+    {
+        DeviceTest::TearDown();
+        for (const std::string &f : NewFiles(before_, WorkingCopyFiles())) DeleteFileA(f.c_str());
+    }
+    void StartOnDevice()
+    {
+        Start(1);
+        ASSERT_EQ(0, DevConnection.deviceUnavailable) << "discovery did not open the demo handheld";
+        DevsimResetCounts();
+    }
+    int Settings() { return DevsimFind(device_, SettingsObject); }
+    std::string DeviceContent()
+    {
+        int object = Settings();
+        return object < 0 ? "(no settings file on the device)" : DevsimData(device_, object);
+    }
+    long GetStreams() { return DevsimCallCount("IPortableDeviceResources::GetStream"); }
+    long Creates() { return DevsimCallCount("IPortableDeviceContent::CreateObjectWithPropertiesAndData"); }
+
+    int device_ = -1;
+    std::set<std::string> before_;
+};
+
+TEST_F(WorkingCopyTest, ReadsOfTheSamePathInAnyCaseDownloadOnce)
+{
+    StartOnDevice();
+    EXPECT_EQ("Demo phone", ReadName()) << "the first read did not return the device's name";
+    EXPECT_EQ("Demo phone", ReadName()) << "the second read did not return the device's name";
+    EXPECT_EQ("Demo phone", ReadName("*:\\CORVANE\\corvane_info.INI"))
+        << "a path differing only in case should read the same working copy";
+    EXPECT_EQ(1, GetStreams()) << "reads of one device file should download it once";
+    EXPECT_EQ(0, Creates()) << "reading must not upload";
+    Shutdown();
+}
+
+TEST_F(WorkingCopyTest, TemporaryFileIsATmpFileInTheTempFolderAndGoesAtShutdown)
+{
+    StartOnDevice();
+    ReadName();
+    std::string local = DevConnection.workingCopy.cachedLocalPath;
+    std::set<std::string> added = NewFiles(before_, WorkingCopyFiles());
+    ASSERT_EQ(1u, added.size()) << "the working copy should be exactly one new TMP*.tmp file in " << TempFolder();
+    EXPECT_EQ(0, lstrcmpiA(added.begin()->c_str(), local.c_str()))
+        << "the layer's working copy " << local << " is not the new temporary file " << *added.begin();
+    std::string content;
+    ASSERT_TRUE(ReadLocalFile(local, &content));
+    EXPECT_EQ(DemoContent, content) << "the working copy does not hold the device file";
+    ASSERT_TRUE(DevWriteProfileString("Corvane", "Name", "Kept", SettingsFile));
+    Shutdown();
+    EXPECT_TRUE(NewFiles(before_, WorkingCopyFiles()).empty()) << "DevShutdown left the working copy on disk";
+}
+
+// Every write goes to the device at once; nothing waits for shut-down.
+TEST_F(WorkingCopyTest, EveryWriteIsUploadedAtOnceKeepingOtherLines)
+{
+    int app = DevsimFind(device_, L"Internal storage\\Corvane");
+    DevsimRemove(device_, Settings());
+    DevsimAddFile(device_, app, L"Corvane_Info.ini",
+                  "[Other]\r\nKey=1\r\n[Corvane]\r\nName=Demo phone\r\nColour=blue\r\n");
+    StartOnDevice();
+    const char *names[] = {"First", "Second", "A longer third name"};
+    for (int i = 0; i < 3; i++) {
+        SCOPED_TRACE(names[i]);
+        EXPECT_TRUE(DevWriteProfileString("Corvane", "Name", names[i], SettingsFile)) << "write failed";
+        EXPECT_EQ(i + 1, DevsimCommits()) << "each write should upload (commit) once, immediately";
+        std::string content = DeviceContent();
+        EXPECT_EQ(names[i], NameIn(content)) << "the device does not hold the name just written: " << Printable(content);
+        EXPECT_NE(std::string::npos, content.find("[Other]\r\nKey=1")) << "another section was lost: " << Printable(content);
+        EXPECT_NE(std::string::npos, content.find("Colour=blue")) << "another key was lost: " << Printable(content);
+        EXPECT_EQ(names[i], ReadName()) << "a read after the write should see it";
+    }
+    EXPECT_EQ(1, GetStreams()) << "three writes and reads of one file should download it once";
+    Shutdown();
+    EXPECT_EQ(3, DevsimCommits()) << "shut-down must not upload again";
+}
+
+TEST_F(WorkingCopyTest, RemovedDeviceFileIsCreatedEmptyAndReadsTheDefault)
+{
+    StartOnDevice();
+    DevsimRemove(device_, Settings());   // gone from the handheld after discovery
+    EXPECT_EQ("dflt", ReadName()) << "a read of a missing device file should give the default";
+    int created = Settings();
+    ASSERT_GE(created, 0) << "the missing settings file was not created on the device";
+    EXPECT_EQ("", DevsimData(device_, created)) << "the created settings file should be empty";
+    EXPECT_EQ(1, DevsimCommits());
+    EXPECT_TRUE(DevWriteProfileString("Corvane", "Name", "Fresh", SettingsFile));
+    EXPECT_EQ("Fresh", NameIn(DeviceContent())) << "a write after the re-creation did not reach the device";
+    Shutdown();
+}
+
+// Only "the folder resolves and holds no such file" means the file is missing. Every other
+// reason the existence test cannot answer is a failure: the read gives the default, the
+// write gives 0, nothing is uploaded and the device file keeps its object and content.
+TEST_F(WorkingCopyTest, DoubtfulExistenceNeverUploadsAnEmptyFile)
+{
+    struct Ids { std::wstring storage, app, file; };
+    const struct { const char *why; void (*arm)(const Ids &); bool fillSlots; } cases[] = {
+        {"the download fails and the file is there",
+         [](const Ids &) {}, false},
+        {"the existence search cannot enumerate the app folder",
+         [](const Ids &ids) { DevsimFailCall("IPortableDeviceContent::EnumObjects", 2, E_FAIL, ids.app.c_str()); }, false},
+        {"the existence search cannot resolve the app folder",
+         [](const Ids &ids) { DevsimFailCall("IPortableDeviceContent::EnumObjects", 2, E_FAIL, ids.storage.c_str()); }, false},
+        {"the existence search cannot read the file's name",
+         [](const Ids &ids) { DevsimFailCall("IPortableDeviceProperties::GetValues", 2, E_FAIL, ids.file.c_str()); }, false},
+        {"all search slots are taken", [](const Ids &) {}, true},
+        // Last: its download never reaches GetStream, so that failure stays armed.
+        {"the download cannot resolve the file",
+         [](const Ids &ids) { DevsimFailCall("IPortableDeviceContent::EnumObjects", 1, E_FAIL, ids.app.c_str()); }, false},
+    };
+    StartOnDevice();
+    int file = Settings();
+    Ids ids = {DevsimObjectId(device_, DevsimFind(device_, L"Internal storage")),
+               DevsimObjectId(device_, DevsimFind(device_, L"Internal storage\\Corvane")),
+               DevsimObjectId(device_, file)};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.why);
+        std::vector<HANDLE> searches;
+        if (c.fillSlots) {
+            WIN32_FIND_DATAA found;
+            for (int i = 0; i < DEV_SEARCH_SLOTS; i++) searches.push_back(DevFindFirstFile("*:\\*", &found));
+            ASSERT_NE(INVALID_HANDLE_VALUE, searches.back()) << "could not open 256 searches to fill the table";
+        }
+        DevsimResetCounts();
+        DevsimFailCall("IPortableDeviceResources::GetStream", 1, E_FAIL);
+        c.arm(ids);
+        EXPECT_EQ("dflt", ReadName()) << "a read whose download failed should give the default";
+        DevsimFailCall("IPortableDeviceResources::GetStream", 1, E_FAIL);
+        c.arm(ids);
+        EXPECT_FALSE(DevWriteProfileString("Corvane", "Name", "Lost", SettingsFile))
+            << "a write whose download failed should return 0";
+        EXPECT_EQ(0, DevsimCallCount("IPortableDeviceContent::Delete")) << "the device file was deleted";
+        EXPECT_EQ(0, Creates()) << "an (empty) file was uploaded over the device path";
+        EXPECT_EQ(file, Settings()) << "the device file was replaced";
+        EXPECT_EQ(DemoContent, DeviceContent()) << "the device file changed";
+        EXPECT_LE(GetStreams(), 2) << "the read and the write should each have tried at most one download";
+        EXPECT_TRUE(NewFiles(before_, WorkingCopyFiles()).empty())
+            << "the empty temporary file of the failed working copy was left behind";
+        for (HANDLE h : searches) DevFindClose(h);
+    }
+    Shutdown();
+}
+
+// A write-back that fails after the old object was deleted: the new value lives on in the
+// local working copy, which stays on disk even after shut-down; the next access starts afresh.
+TEST_F(WorkingCopyTest, FailedWriteBackKeepsTheLocalCopy)
+{
+    const struct { const char *why; void (*arm)(int device); bool deviceKeepsOld; } cases[] = {
+        {"short stream writes", [](int device) { DevsimSetShortWrites(device, true); }, false},
+        {"the commit fails", [](int) { DevsimFailCall("IStream::Commit", 1, E_FAIL); }, false},
+        {"the object cannot be created",
+         [](int) { DevsimFailCall("IPortableDeviceContent::CreateObjectWithPropertiesAndData", 1, E_FAIL); }, false},
+        {"the old object cannot be deleted", [](int device) { DevsimSetDeleteRefused(device, true); }, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.why);
+        DevsimReset();
+        device_ = AddDemoHandheld();
+        std::set<std::string> before = WorkingCopyFiles();
+        StartOnDevice();
+        EXPECT_EQ("Demo phone", ReadName());
+        std::string local = DevConnection.workingCopy.cachedLocalPath;
+        c.arm(device_);
+        EXPECT_FALSE(DevWriteProfileString("Corvane", "Name", "Unsaved", SettingsFile))
+            << "a write whose upload failed should return 0";
+        EXPECT_EQ(0, DevsimCommits()) << "the failed upload was committed";
+        EXPECT_STREQ("", DevConnection.workingCopy.cachedDevicePath) << "the working copy should no longer be current";
+        EXPECT_STREQ("", DevConnection.workingCopy.cachedLocalPath) << "the working copy should be forgotten";
+        std::string content;
+        ASSERT_TRUE(ReadLocalFile(local, &content)) << "the local copy holding the new value was deleted";
+        EXPECT_EQ("Unsaved", NameIn(content)) << "the kept local copy lacks the new value";
+        if (c.deviceKeepsOld) EXPECT_EQ(DemoContent, DeviceContent()) << "the device file should be untouched";
+
+        DevsimSetShortWrites(device_, false);
+        DevsimSetDeleteRefused(device_, false);
+        DevsimResetCounts();
+        std::string again = ReadName();
+        EXPECT_NE(local, DevConnection.workingCopy.cachedLocalPath)
+            << "the read after a failed write-back should start a fresh working copy";
+        if (c.deviceKeepsOld) {
+            EXPECT_EQ(1, GetStreams()) << "the read after a failed write-back should download afresh";
+            EXPECT_EQ("Demo phone", again) << "the fresh read should see the device's untouched file";
+        } else {
+            EXPECT_EQ(1, Creates()) << "the lost settings file should be created afresh, empty";
+            EXPECT_EQ("dflt", again) << "the fresh read of the re-created file should give the default";
+        }
+        Shutdown();
+        EXPECT_TRUE(LocalFileExists(local)) << "DevShutdown deleted the local copy of a failed write-back";
+        std::set<std::string> left = NewFiles(before, WorkingCopyFiles());
+        EXPECT_EQ(1u, left.size()) << "only the kept copy should remain after shut-down";
+        for (const std::string &f : left) DeleteFileA(f.c_str());
+        started_ = false;
+    }
+}
+
+}  // namespace
