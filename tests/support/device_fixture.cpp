@@ -18,6 +18,7 @@ void DeviceTest::SetUp()
     ASSERT_TRUE(SUCCEEDED(hr)) << "CoInitializeEx(MTA) failed with 0x" << std::hex << hr;
     comReady_ = true;
     DevsimReset();
+    liveAtStart_ = DevsimLiveObjects();
     hr = DevsimRegisterInProcess();
     ASSERT_EQ(S_OK, hr) << "devsim could not register its classes in-process";
     hr = DevsimInstallMallocSpy();
@@ -28,9 +29,9 @@ void DeviceTest::SetUp()
 void DeviceTest::TearDown()
 {
     if (started_ && !shutDown_) Shutdown();
-    EXPECT_EQ(0, DevsimLiveObjects())
-        << DevsimLiveObjects() << " simulated-device COM object(s) are still alive after the test: "
-        << "some interface was not released (or released once too often if negative)";
+    long live = DevsimLiveObjects() - liveAtStart_;
+    EXPECT_EQ(0, live) << live << " simulated-device COM object(s) are still alive after the test: "
+                       << "some interface was not released (or released once too often if negative)";
     EXPECT_EQ(0, DevsimOutstandingBlocks())
         << DevsimOutstandingBlocks() << " CoTaskMemAlloc block(s) were never freed: an object id, "
         << "property string or PROPVARIANT was leaked";

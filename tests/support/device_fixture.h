@@ -27,6 +27,7 @@ protected:
     bool started_ = false;
     bool shutDown_ = false;
     bool comReady_ = false;
+    long liveAtStart_ = 0;   // a leak in an earlier test of the same process is not ours
 };
 
 #endif

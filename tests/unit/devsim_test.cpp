@@ -1,0 +1,397 @@
+// Fidelity checks of the simulated device: the behaviours of real handhelds that the layer's
+// tests rely on, exercised through COM exactly as the layer reaches them.
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include "support/device_fixture.h"
+
+namespace {
+
+// Releases the interface it holds when the test step ends.
+template <class T>
+struct Held {
+    T *p = nullptr;
+    ~Held() { if (p) p->Release(); }
+    T **operator&() { return &p; }
+    T *operator->() const { return p; }
+    operator T *() const { return p; }
+};
+
+std::string Hex(HRESULT hr)
+{
+    char text[16];
+    snprintf(text, sizeof(text), "0x%08lx", (unsigned long)hr);
+    return text;
+}
+
+class DevsimTest : public DeviceTest {
+protected:
+    // Opens the device as the layer does: FTM class, client information, optionally read-only.
+    HRESULT Open(const wchar_t *pnpId, bool readOnly, IPortableDevice **device)
+    {
+        *device = nullptr;
+        Held<IPortableDeviceValues> info;
+        HRESULT hr = CoCreateInstance(CLSID_PortableDeviceValues, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID_IPortableDeviceValues, (void **)&info);
+        if (FAILED(hr)) return hr;
+        info->SetStringValue(WPD_CLIENT_NAME, L"Corvane");
+        info->SetUnsignedIntegerValue(WPD_CLIENT_MAJOR_VERSION, 1);
+        if (readOnly) info->SetUnsignedIntegerValue(WPD_CLIENT_DESIRED_ACCESS, GENERIC_READ);
+        hr = CoCreateInstance(CLSID_PortableDeviceFTM, nullptr, CLSCTX_INPROC_SERVER, IID_IPortableDevice,
+                              (void **)device);
+        if (FAILED(hr)) return hr;
+        hr = (*device)->Open(pnpId, info);
+        if (FAILED(hr)) {
+            (*device)->Release();
+            *device = nullptr;
+        }
+        return hr;
+    }
+
+    // Creates a file through a data stream; newId receives the id after a successful commit.
+    HRESULT Upload(IPortableDeviceContent *content, const std::wstring &parentId, const wchar_t *name,
+                   const std::string &data, ULONGLONG announced, std::wstring *newId = nullptr)
+    {
+        Held<IPortableDeviceValues> values;
+        HRESULT hr = CoCreateInstance(CLSID_PortableDeviceValues, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID_IPortableDeviceValues, (void **)&values);
+        if (FAILED(hr)) return hr;
+        values->SetStringValue(WPD_OBJECT_PARENT_ID, parentId.c_str());
+        values->SetUnsignedLargeIntegerValue(WPD_OBJECT_SIZE, announced);
+        values->SetStringValue(WPD_OBJECT_ORIGINAL_FILE_NAME, name);
+        Held<IStream> stream;
+        DWORD optimal = 0;
+        hr = content->CreateObjectWithPropertiesAndData(values, &stream, &optimal, nullptr);
+        if (FAILED(hr)) return hr;
+        ULONG written = 0;
+        if (!data.empty()) {
+            hr = stream->Write(data.data(), (ULONG)data.size(), &written);
+            if (FAILED(hr)) return hr;
+        }
+        hr = stream->Commit(STGC_DEFAULT);
+        if (FAILED(hr) || !newId) return hr;
+        Held<IPortableDeviceDataStream> dataStream;
+        HRESULT qi = stream->QueryInterface(IID_IPortableDeviceDataStream, (void **)&dataStream);
+        if (FAILED(qi)) return qi;
+        LPWSTR id = nullptr;
+        qi = dataStream->GetObjectID(&id);
+        if (FAILED(qi)) return qi;
+        *newId = id;
+        CoTaskMemFree(id);
+        return hr;
+    }
+
+    HRESULT DeleteOne(IPortableDeviceContent *content, const std::wstring &id, DWORD options)
+    {
+        Held<IPortableDevicePropVariantCollection> ids;
+        HRESULT hr = CoCreateInstance(CLSID_PortableDevicePropVariantCollection, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID_IPortableDevicePropVariantCollection, (void **)&ids);
+        if (FAILED(hr)) return hr;
+        PROPVARIANT v;
+        PropVariantInit(&v);
+        v.vt = VT_LPWSTR;
+        v.pwszVal = (LPWSTR)CoTaskMemAlloc((id.size() + 1) * sizeof(WCHAR));
+        memcpy(v.pwszVal, id.c_str(), (id.size() + 1) * sizeof(WCHAR));
+        hr = ids->Add(&v);
+        PropVariantClear(&v);   // the collection keeps its own copy
+        if (FAILED(hr)) return hr;
+        return content->Delete(options, ids, nullptr);
+    }
+};
+
+TEST_F(DevsimTest, ManagerCountsFirstThenFillsAndSaysSFalseWhenTheArrayIsShort)
+{
+    DevsimAddDevice(L"first");
+    DevsimAddDevice(L"second");
+    Held<IPortableDeviceManager> manager;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_PortableDeviceManager, nullptr, CLSCTX_INPROC_SERVER,
+                                     IID_IPortableDeviceManager, (void **)&manager))
+        << "the manager class must be creatable once devsim is registered in-process";
+    DWORD count = 0;
+    ASSERT_EQ(S_OK, manager->GetDevices(nullptr, &count)) << "a count-only request must succeed";
+    EXPECT_EQ(2u, count) << "the count-only request must report both devices";
+
+    LPWSTR ids[1] = {nullptr};
+    count = 1;
+    EXPECT_EQ(S_FALSE, manager->GetDevices(ids, &count)) << "an array of one for two devices must give S_FALSE";
+    ASSERT_EQ(1u, count) << "the one slot must be filled";
+    EXPECT_STREQ(L"first", ids[0]) << "devices come in the order they were added";
+    CoTaskMemFree(ids[0]);
+}
+
+TEST_F(DevsimTest, NextDeliversChildrenInOrderAndEndsWithSFalseAndNothingFetched)
+{
+    int device = AddDemoHandheld();
+    Held<IPortableDevice> dev;
+    ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", false, &dev));
+    Held<IPortableDeviceContent> content;
+    ASSERT_EQ(S_OK, dev->Content(&content));
+    int storage = DevsimFind(device, L"Internal storage");
+    std::wstring storageId = DevsimObjectId(device, storage);
+
+    Held<IEnumPortableDeviceObjectIDs> children;
+    ASSERT_EQ(S_OK, content->EnumObjects(0, storageId.c_str(), nullptr, &children));
+    std::vector<std::wstring> seen;
+    HRESULT hr;
+    for (int guard = 0; guard < 10; guard++) {
+        LPWSTR id = nullptr;
+        ULONG fetched = 99;
+        hr = children->Next(1, &id, &fetched);
+        if (hr == S_FALSE) {
+            EXPECT_EQ(0u, fetched) << "the end of the children must report a fetched count of 0";
+            break;
+        }
+        ASSERT_EQ(S_OK, hr) << "Next failed with " << Hex(hr);
+        ASSERT_EQ(1u, fetched);
+        seen.push_back(id);
+        CoTaskMemFree(id);
+    }
+    EXPECT_EQ(S_FALSE, hr) << "the enumeration must end with S_FALSE";
+    std::vector<int> expected = DevsimChildren(device, storage);
+    ASSERT_EQ(expected.size(), seen.size()) << "every direct child of the storage, and no grandchild, comes out";
+    for (size_t i = 0; i < seen.size(); i++)
+        EXPECT_EQ(DevsimObjectId(device, expected[i]), seen[i]) << "child " << i << " is out of device order";
+
+    // Asking for more than remain gives what there is, with S_FALSE.
+    Held<IEnumPortableDeviceObjectIDs> again;
+    ASSERT_EQ(S_OK, content->EnumObjects(0, storageId.c_str(), nullptr, &again));
+    LPWSTR ids[8] = {};
+    ULONG fetched = 0;
+    EXPECT_EQ(S_FALSE, again->Next(8, ids, &fetched)) << "fewer than asked for must give S_FALSE";
+    EXPECT_EQ(3u, fetched) << "the demo storage holds three folders";
+    for (ULONG i = 0; i < fetched; i++) CoTaskMemFree(ids[i]);
+}
+
+TEST_F(DevsimTest, UploadedObjectExistsOnlyAfterCommitAndReadsBackTheSameBytes)
+{
+    int device = AddDemoHandheld();
+    int app = DevsimFind(device, L"Internal storage\\Corvane");
+    Held<IPortableDevice> dev;
+    ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", false, &dev));
+    Held<IPortableDeviceContent> content;
+    ASSERT_EQ(S_OK, dev->Content(&content));
+
+    Held<IPortableDeviceValues> values;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_PortableDeviceValues, nullptr, CLSCTX_INPROC_SERVER,
+                                     IID_IPortableDeviceValues, (void **)&values));
+    values->SetStringValue(WPD_OBJECT_PARENT_ID, DevsimObjectId(device, app).c_str());
+    values->SetUnsignedLargeIntegerValue(WPD_OBJECT_SIZE, 5);
+    values->SetStringValue(WPD_OBJECT_ORIGINAL_FILE_NAME, L"new.txt");
+    Held<IStream> stream;
+    ASSERT_EQ(S_OK, content->CreateObjectWithPropertiesAndData(values, &stream, nullptr, nullptr));
+    ULONG written = 0;
+    ASSERT_EQ(S_OK, stream->Write("hello", 5, &written));
+    EXPECT_EQ(-1, DevsimFind(device, L"Internal storage\\Corvane\\new.txt"))
+        << "an object must not exist before its stream is committed";
+    Held<IPortableDeviceDataStream> dataStream;
+    ASSERT_EQ(S_OK, stream->QueryInterface(IID_IPortableDeviceDataStream, (void **)&dataStream))
+        << "an upload stream must offer IPortableDeviceDataStream";
+    LPWSTR id = nullptr;
+    EXPECT_TRUE(FAILED(dataStream->GetObjectID(&id))) << "the new object has no id before Commit";
+    ASSERT_EQ(S_OK, stream->Commit(STGC_DEFAULT));
+    int made = DevsimFind(device, L"Internal storage\\Corvane\\new.txt");
+    ASSERT_NE(-1, made) << "after Commit the object must exist in the parent folder";
+    EXPECT_EQ("hello", DevsimData(device, made));
+    ASSERT_EQ(S_OK, dataStream->GetObjectID(&id));
+    EXPECT_EQ(DevsimObjectId(device, made), std::wstring(id)) << "GetObjectID must name the committed object";
+    CoTaskMemFree(id);
+    EXPECT_EQ(1, DevsimCommits());
+    std::vector<DevsimProperty> props = DevsimLastCreateProperties();
+    ASSERT_EQ(3u, props.size()) << "the creation properties are recorded in the order they were set";
+    EXPECT_TRUE(IsEqualPropertyKey(WPD_OBJECT_SIZE, props[1].key));
+    EXPECT_EQ(5u, props[1].number);
+
+    Held<IPortableDeviceResources> resources;
+    ASSERT_EQ(S_OK, content->Transfer(&resources));
+    Held<IStream> reader;
+    DWORD optimal = 0;
+    ASSERT_EQ(S_OK, resources->GetStream(DevsimObjectId(device, made).c_str(), WPD_RESOURCE_DEFAULT,
+                                         STGM_READ, &optimal, &reader));
+    EXPECT_EQ(262144u, optimal) << "the default optimal read size";
+    char buffer[16];
+    ULONG got = 0;
+    ASSERT_EQ(S_OK, reader->Read(buffer, 3, &got));
+    ASSERT_EQ(S_OK, reader->Read(buffer + 3, 16, &got));
+    EXPECT_EQ(2u, got) << "the second read returns the rest";
+    ASSERT_EQ(S_OK, reader->Read(buffer, 16, &got));
+    EXPECT_EQ(0u, got) << "a read at the end returns 0 bytes";
+    EXPECT_EQ((std::vector<DWORD>{3, 16, 16}), DevsimReadSizes()) << "read sizes are recorded as requested";
+}
+
+TEST_F(DevsimTest, CommitRefusesDuplicatesAndSizeMismatches)
+{
+    struct Case {
+        const char *why;
+        const wchar_t *name;
+        std::string data;
+        ULONGLONG announced;
+        bool shortWrites;
+        HRESULT expected;
+    } cases[] = {
+        {"a new name with the announced size", L"other.ini", "abc", 3, false, S_OK},
+        {"a name already in the folder (Android refuses duplicates)", L"Corvane_Info.ini", "abc", 3, false,
+         HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)},
+        {"fewer bytes than announced", L"short.ini", "ab", 3, false, HRESULT_FROM_WIN32(ERROR_INVALID_DATA)},
+        {"a device that keeps one byte less", L"lossy.ini", "abc", 3, true, HRESULT_FROM_WIN32(ERROR_INVALID_DATA)},
+        {"an empty file", L"empty.ini", "", 0, false, S_OK},
+    };
+    for (const Case &c : cases) {
+        DevsimReset();
+        int device = AddDemoHandheld();
+        DevsimSetShortWrites(device, c.shortWrites);
+        int app = DevsimFind(device, L"Internal storage\\Corvane");
+        size_t before = DevsimChildren(device, app).size();
+        Held<IPortableDevice> dev;
+        ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", false, &dev));
+        Held<IPortableDeviceContent> content;
+        ASSERT_EQ(S_OK, dev->Content(&content));
+        HRESULT hr = Upload(content, DevsimObjectId(device, app), c.name, c.data, c.announced);
+        EXPECT_EQ(Hex(c.expected), Hex(hr)) << "Commit of " << c.why;
+        EXPECT_EQ(before + (c.expected == S_OK ? 1 : 0), DevsimChildren(device, app).size())
+            << "only a successful commit adds an object: " << c.why;
+    }
+}
+
+TEST_F(DevsimTest, ReadOnlyOpenAfterDenialRefusesCreateAndDelete)
+{
+    int device = AddDemoHandheld();
+    DevsimSetDeny(device, DEVSIM_DENY_READWRITE);
+    int file = DevsimFind(device, L"Internal storage\\Corvane\\Corvane_Info.ini");
+    Held<IPortableDevice> dev;
+    EXPECT_EQ(Hex(E_ACCESSDENIED), Hex(Open(L"\\\\?\\usb#demo", false, &dev)))
+        << "a device denying read-write access must refuse the default open";
+    ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", true, &dev)) << "read-only access must still be granted";
+    std::vector<DevsimOpenRecord> opens = DevsimOpens(device);
+    ASSERT_EQ(2u, opens.size()) << "both attempts are recorded";
+    EXPECT_FALSE(opens[0].hasDesiredAccess);
+    EXPECT_TRUE(opens[1].hasDesiredAccess);
+    EXPECT_EQ((DWORD)GENERIC_READ, opens[1].desiredAccess);
+    EXPECT_EQ(L"Corvane", opens[1].clientName);
+
+    Held<IPortableDeviceContent> content;
+    ASSERT_EQ(S_OK, dev->Content(&content));
+    std::wstring app = DevsimObjectId(device, DevsimFind(device, L"Internal storage\\Corvane"));
+    EXPECT_EQ(Hex(E_ACCESSDENIED), Hex(Upload(content, app, L"x.ini", "x", 1)))
+        << "a read-only session must refuse to create objects";
+    EXPECT_EQ(Hex(E_ACCESSDENIED), Hex(DeleteOne(content, DevsimObjectId(device, file), 0)))
+        << "a read-only session must refuse to delete";
+    EXPECT_TRUE(DevsimExists(device, file));
+}
+
+TEST_F(DevsimTest, DeleteAnswersLikeTheDevice)
+{
+    struct Case {
+        const char *why;
+        const wchar_t *path;   // null: an id that never existed
+        DWORD options;
+        bool refuse;
+        HRESULT expected;
+        bool gone;
+    } cases[] = {
+        {"a plain file", L"Internal storage\\Corvane\\Corvane_Info.ini", PORTABLE_DEVICE_DELETE_NO_RECURSION, false,
+         S_OK, true},
+        {"a missing object", nullptr, PORTABLE_DEVICE_DELETE_NO_RECURSION, false,
+         HRESULT_FROM_WIN32(ERROR_NOT_FOUND), false},
+        {"a folder with children, without recursion", L"Internal storage\\Corvane",
+         PORTABLE_DEVICE_DELETE_NO_RECURSION, false, HRESULT_FROM_WIN32(ERROR_INVALID_OPERATION), false},
+        {"a folder with children, with recursion", L"Internal storage\\Corvane", PORTABLE_DEVICE_DELETE_WITH_RECURSION,
+         false, S_OK, true},
+        {"a file the device refuses to delete", L"Internal storage\\Corvane\\Corvane_Info.ini",
+         PORTABLE_DEVICE_DELETE_NO_RECURSION, true, S_FALSE, false},
+    };
+    for (const Case &c : cases) {
+        DevsimReset();
+        int device = AddDemoHandheld();
+        DevsimSetDeleteRefused(device, c.refuse);
+        int object = c.path ? DevsimFind(device, c.path) : -1;
+        Held<IPortableDevice> dev;
+        ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", false, &dev));
+        Held<IPortableDeviceContent> content;
+        ASSERT_EQ(S_OK, dev->Content(&content));
+        HRESULT hr = DeleteOne(content, c.path ? DevsimObjectId(device, object) : L"o999", c.options);
+        EXPECT_EQ(Hex(c.expected), Hex(hr)) << "Delete of " << c.why;
+        if (c.path) EXPECT_EQ(!c.gone, DevsimExists(device, object)) << "existence after Delete of " << c.why;
+    }
+}
+
+TEST_F(DevsimTest, ScriptedFailuresFireOnceAtTheRightCall)
+{
+    int device = AddDemoHandheld();
+    std::wstring storage = DevsimObjectId(device, DevsimFind(device, L"Internal storage"));
+    Held<IPortableDevice> dev;
+    ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", false, &dev));
+    Held<IPortableDeviceContent> content;
+    ASSERT_EQ(S_OK, dev->Content(&content));
+
+    // The second Next below the storage fails; Next below DEVICE is not affected.
+    DevsimFailCall("IEnumPortableDeviceObjectIDs::Next", 2, E_FAIL, storage.c_str());
+    Held<IEnumPortableDeviceObjectIDs> top, below;
+    ASSERT_EQ(S_OK, content->EnumObjects(0, WPD_DEVICE_OBJECT_ID, nullptr, &top));
+    ASSERT_EQ(S_OK, content->EnumObjects(0, storage.c_str(), nullptr, &below));
+    std::vector<HRESULT> results;
+    for (int i = 0; i < 3; i++) {
+        LPWSTR id = nullptr;
+        ULONG fetched = 0;
+        HRESULT other = top->Next(1, &id, &fetched);
+        if (id) CoTaskMemFree(id);
+        EXPECT_TRUE(SUCCEEDED(other)) << "a rule for one object id must not hit another";
+        id = nullptr;
+        results.push_back(below->Next(1, &id, &fetched));
+        if (SUCCEEDED(results.back()) && fetched) CoTaskMemFree(id);
+    }
+    EXPECT_EQ((std::vector<HRESULT>{S_OK, E_FAIL, S_OK}), results) << "the rule fires at the 2nd call only";
+    EXPECT_EQ(3, DevsimCallCountFor("IEnumPortableDeviceObjectIDs::Next", storage.c_str()));
+
+    // The sweep rule counts every call, whatever the method: the 2nd call from now fails.
+    DevsimFailNthCall(2, E_OUTOFMEMORY);
+    Held<IPortableDeviceProperties> properties;
+    EXPECT_EQ(S_OK, content->Properties(&properties)) << "1st call after arming the sweep";
+    Held<IPortableDeviceValues> values;
+    EXPECT_EQ(Hex(E_OUTOFMEMORY), Hex(properties->GetValues(storage.c_str(), nullptr, &values)))
+        << "2nd call after arming the sweep";
+    EXPECT_EQ(S_OK, properties->GetValues(storage.c_str(), nullptr, &values)) << "3rd call";
+    LPWSTR name = nullptr;
+    ASSERT_EQ(S_OK, values->GetStringValue(WPD_OBJECT_ORIGINAL_FILE_NAME, &name));
+    EXPECT_STREQ(L"Internal storage", name);
+    CoTaskMemFree(name);
+
+    DevsimFailCall("CoCreateInstance:KeyCollection", 1, E_OUTOFMEMORY);
+    Held<IPortableDeviceKeyCollection> keys;
+    EXPECT_EQ(Hex(E_OUTOFMEMORY), Hex(CoCreateInstance(CLSID_PortableDeviceKeyCollection, nullptr,
+                                                       CLSCTX_INPROC_SERVER, IID_IPortableDeviceKeyCollection,
+                                                       (void **)&keys)))
+        << "class creation is a counted call that rules can fail";
+}
+
+TEST_F(DevsimTest, ScenarioStateRoundTripsThroughTheTextFormat)
+{
+    char dir[MAX_PATH], scenario[MAX_PATH], state[MAX_PATH];
+    GetTempPathA(MAX_PATH, dir);
+    GetTempFileNameA(dir, "dsm", 0, scenario);
+    GetTempFileNameA(dir, "dsm", 0, state);
+    FILE *f = fopen(scenario, "wb");
+    ASSERT_TRUE(f != nullptr);
+    fputs("# two devices\r\ndevice first\r\nfolder Phone/Pictures\r\n"
+          "device second\r\ndeny readwrite\r\noptimal 512 4096\r\n"
+          "file Card/Corvane/Corvane_Info.ini\r\n[Corvane]\r\nName=Ann\r\n.\r\nhex Card/raw.bin 00ff41\r\n",
+          f);
+    fclose(f);
+    ASSERT_TRUE(DevsimLoadScenario(scenario)) << "the scenario must parse";
+    int app = DevsimFind(1, L"Card\\Corvane\\Corvane_Info.ini");
+    ASSERT_NE(-1, app) << "the file line must create missing parents";
+    EXPECT_EQ("[Corvane]\r\nName=Ann\r\n", DevsimData(1, app)) << "content lines end with CRLF";
+    EXPECT_EQ(std::string("\x00\xff\x41", 3), DevsimData(1, DevsimFind(1, L"Card\\raw.bin")));
+    EXPECT_NE(-1, DevsimFind(0, L"Phone\\Pictures"));
+
+    ASSERT_TRUE(DevsimSaveState(state));
+    DevsimReset();
+    ASSERT_TRUE(DevsimLoadScenario(state)) << "the saved state must read back as a scenario";
+    EXPECT_EQ("[Corvane]\r\nName=Ann\r\n", DevsimData(1, DevsimFind(1, L"Card\\Corvane\\Corvane_Info.ini")));
+    EXPECT_EQ(std::string("\x00\xff\x41", 3), DevsimData(1, DevsimFind(1, L"Card\\raw.bin")));
+    EXPECT_NE(-1, DevsimFind(0, L"Phone\\Pictures"));
+    Held<IPortableDevice> dev;
+    EXPECT_EQ(Hex(E_ACCESSDENIED), Hex(Open(L"second", false, &dev))) << "the deny mode must survive the round trip";
+    DeleteFileA(scenario);
+    DeleteFileA(state);
+}
+
+}  // namespace

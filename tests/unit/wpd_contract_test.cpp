@@ -1,0 +1,178 @@
+// The portable-device contract as compiled: every vtable slot, interface id, class id,
+// property key and GUID of devfs/wpd.h (and the MinGW types the layer calls) against values
+// typed here independently from the verified fact sheet. Under Wine a wrong slot cannot be
+// seen at run time; on Windows it calls the wrong method.
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <string.h>
+#include <string>
+#include "devfs/wpd.h"
+
+namespace {
+
+// GCC's (Itanium) pointer to a virtual member function holds 1 + the byte offset of the
+// slot in the vtable; a non-virtual one holds an address (even). Test-only reliance.
+template <class M>
+int SlotOf(M member)
+{
+    static_assert(sizeof(M) == 2 * sizeof(void *), "unexpected member-pointer layout");
+    struct { uintptr_t ptr; ptrdiff_t adj; } raw;
+    memcpy(&raw, &member, sizeof(raw));
+    if (!(raw.ptr & 1) || raw.adj != 0) return -1;
+    return (int)((raw.ptr - 1) / sizeof(void *));
+}
+
+struct SlotRow {
+    const char *interfaceName;
+    const char *method;
+    int expected;
+    int actual;
+};
+#define SLOT(I, M, N) {#I, #M, N, SlotOf(&I::M)}
+
+TEST(WpdContract, EveryVtableSlotMatchesTheFactSheet)
+{
+    const SlotRow rows[] = {
+        // Sanity of the decoding itself.
+        {"IUnknown", "QueryInterface", 0,
+         SlotOf(static_cast<HRESULT (STDMETHODCALLTYPE IUnknown::*)(REFIID, void **)>(&IUnknown::QueryInterface))},
+         SLOT(IUnknown, AddRef, 1), SLOT(IUnknown, Release, 2),
+
+        SLOT(IPortableDeviceManager, GetDevices, 3), SLOT(IPortableDeviceManager, RefreshDeviceList, 4),
+        SLOT(IPortableDeviceManager, GetDeviceFriendlyName, 5), SLOT(IPortableDeviceManager, GetDeviceDescription, 6),
+        SLOT(IPortableDeviceManager, GetDeviceManufacturer, 7), SLOT(IPortableDeviceManager, GetDeviceProperty, 8),
+        SLOT(IPortableDeviceManager, GetPrivateDevices, 9),
+
+        SLOT(IPortableDevice, Open, 3), SLOT(IPortableDevice, SendCommand, 4), SLOT(IPortableDevice, Content, 5),
+        SLOT(IPortableDevice, Capabilities, 6), SLOT(IPortableDevice, Cancel, 7), SLOT(IPortableDevice, Close, 8),
+        SLOT(IPortableDevice, Advise, 9), SLOT(IPortableDevice, Unadvise, 10),
+        SLOT(IPortableDevice, GetPnPDeviceID, 11),
+
+        SLOT(IPortableDeviceContent, EnumObjects, 3), SLOT(IPortableDeviceContent, Properties, 4),
+        SLOT(IPortableDeviceContent, Transfer, 5), SLOT(IPortableDeviceContent, CreateObjectWithPropertiesOnly, 6),
+        SLOT(IPortableDeviceContent, CreateObjectWithPropertiesAndData, 7), SLOT(IPortableDeviceContent, Delete, 8),
+        SLOT(IPortableDeviceContent, GetObjectIDsFromPersistentUniqueIDs, 9), SLOT(IPortableDeviceContent, Cancel, 10),
+        SLOT(IPortableDeviceContent, Move, 11), SLOT(IPortableDeviceContent, Copy, 12),
+
+        SLOT(IPortableDeviceProperties, GetSupportedProperties, 3),
+        SLOT(IPortableDeviceProperties, GetPropertyAttributes, 4), SLOT(IPortableDeviceProperties, GetValues, 5),
+        SLOT(IPortableDeviceProperties, SetValues, 6), SLOT(IPortableDeviceProperties, Delete, 7),
+        SLOT(IPortableDeviceProperties, Cancel, 8),
+
+        SLOT(IPortableDeviceResources, GetSupportedResources, 3),
+        SLOT(IPortableDeviceResources, GetResourceAttributes, 4), SLOT(IPortableDeviceResources, GetStream, 5),
+        SLOT(IPortableDeviceResources, Delete, 6), SLOT(IPortableDeviceResources, Cancel, 7),
+        SLOT(IPortableDeviceResources, CreateResource, 8),
+
+        SLOT(IEnumPortableDeviceObjectIDs, Next, 3), SLOT(IEnumPortableDeviceObjectIDs, Skip, 4),
+        SLOT(IEnumPortableDeviceObjectIDs, Reset, 5), SLOT(IEnumPortableDeviceObjectIDs, Clone, 6),
+        SLOT(IEnumPortableDeviceObjectIDs, Cancel, 7),
+
+        SLOT(IPortableDeviceDataStream, Read, 3), SLOT(IPortableDeviceDataStream, Write, 4),
+        SLOT(IPortableDeviceDataStream, Seek, 5), SLOT(IPortableDeviceDataStream, SetSize, 6),
+        SLOT(IPortableDeviceDataStream, CopyTo, 7), SLOT(IPortableDeviceDataStream, Commit, 8),
+        SLOT(IPortableDeviceDataStream, Revert, 9), SLOT(IPortableDeviceDataStream, LockRegion, 10),
+        SLOT(IPortableDeviceDataStream, UnlockRegion, 11), SLOT(IPortableDeviceDataStream, Stat, 12),
+        SLOT(IPortableDeviceDataStream, Clone, 13), SLOT(IPortableDeviceDataStream, GetObjectID, 14),
+        SLOT(IPortableDeviceDataStream, Cancel, 15),
+
+        // The MinGW types interfaces, at the slots the layer calls.
+        SLOT(IPortableDeviceValues, GetCount, 3), SLOT(IPortableDeviceValues, SetStringValue, 7),
+        SLOT(IPortableDeviceValues, GetStringValue, 8), SLOT(IPortableDeviceValues, SetUnsignedIntegerValue, 9),
+        SLOT(IPortableDeviceValues, SetUnsignedLargeIntegerValue, 13), SLOT(IPortableDeviceValues, GetErrorValue, 20),
+        SLOT(IPortableDeviceValues, SetGuidValue, 27), SLOT(IPortableDeviceValues, GetGuidValue, 28),
+        SLOT(IPortableDeviceValues, Clear, 42),
+        SLOT(IPortableDeviceKeyCollection, GetCount, 3), SLOT(IPortableDeviceKeyCollection, GetAt, 4),
+        SLOT(IPortableDeviceKeyCollection, Add, 5), SLOT(IPortableDeviceKeyCollection, Clear, 6),
+        SLOT(IPortableDeviceKeyCollection, RemoveAt, 7),
+        SLOT(IPortableDevicePropVariantCollection, GetCount, 3), SLOT(IPortableDevicePropVariantCollection, GetAt, 4),
+        SLOT(IPortableDevicePropVariantCollection, Add, 5), SLOT(IPortableDevicePropVariantCollection, GetType, 6),
+        SLOT(IPortableDevicePropVariantCollection, ChangeType, 7), SLOT(IPortableDevicePropVariantCollection, Clear, 8),
+        SLOT(IPortableDevicePropVariantCollection, RemoveAt, 9),
+    };
+    for (const SlotRow &r : rows)
+        EXPECT_EQ(r.expected, r.actual) << r.interfaceName << "::" << r.method << " sits in vtable slot " << r.actual
+                                        << " but the portable-device ABI puts it in slot " << r.expected
+                                        << ": a call through it would reach the wrong method on Windows";
+}
+
+std::string GuidText(const GUID &g)
+{
+    char text[40];
+    snprintf(text, sizeof(text), "%08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", (unsigned long)g.Data1,
+             g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6],
+             g.Data4[7]);
+    return text;
+}
+
+TEST(WpdContract, InterfaceClassAndTypeGuidsMatchTheFactSheet)
+{
+    struct Row { const char *name; const GUID *actual; const char *expected; } rows[] = {
+        {"IID_IPortableDeviceManager", &IID_IPortableDeviceManager, "a1567595-4c2f-4574-a6fa-ecef917b9a40"},
+        {"IID_IPortableDevice", &IID_IPortableDevice, "625e2df8-6392-4cf0-9ad1-3cfa5f17775c"},
+        {"IID_IPortableDeviceContent", &IID_IPortableDeviceContent, "6a96ed84-7c73-4480-9938-bf5af477d426"},
+        {"IID_IPortableDeviceProperties", &IID_IPortableDeviceProperties, "7f6d695c-03df-4439-a809-59266beee3a6"},
+        {"IID_IPortableDeviceResources", &IID_IPortableDeviceResources, "fd8878ac-d841-4d17-891c-e6829cdb6934"},
+        {"IID_IEnumPortableDeviceObjectIDs", &IID_IEnumPortableDeviceObjectIDs, "10ece955-cf41-4728-bfa0-41eedf1bbf19"},
+        {"IID_IPortableDeviceDataStream", &IID_IPortableDeviceDataStream, "88e04db3-1012-4d64-9996-f703a950d3f4"},
+        {"IID_IPortableDeviceCapabilities", &IID_IPortableDeviceCapabilities, "2c8c6dbf-e3dc-4061-becc-8542e810d126"},
+        {"IID_IPortableDeviceEventCallback", &IID_IPortableDeviceEventCallback, "a8792a31-f385-493c-a893-40f64eb45f6e"},
+        {"IID_IPortableDeviceValues", &IID_IPortableDeviceValues, "6848f6f2-3155-4f86-b6f5-263eeeab3143"},
+        {"IID_IPortableDeviceKeyCollection", &IID_IPortableDeviceKeyCollection, "dada2357-e0ad-492e-98db-dd61c53ba353"},
+        {"IID_IPortableDevicePropVariantCollection", &IID_IPortableDevicePropVariantCollection,
+         "89b2e422-4f1b-4316-bcef-a44afea83eb3"},
+        {"CLSID_PortableDeviceManager", &CLSID_PortableDeviceManager, "0af10cec-2ecd-4b92-9581-34f6ae0637f3"},
+        {"CLSID_PortableDevice", &CLSID_PortableDevice, "728a21c5-3d9e-48d7-9810-864848f0f404"},
+        {"CLSID_PortableDeviceFTM", &CLSID_PortableDeviceFTM, "f7c0039a-4762-488a-b4b3-760ef9a1ba9b"},
+        {"CLSID_PortableDeviceValues", &CLSID_PortableDeviceValues, "0c15d503-d017-47ce-9016-7b3f978721cc"},
+        {"CLSID_PortableDeviceKeyCollection", &CLSID_PortableDeviceKeyCollection, "de2d022d-2480-43be-97f0-d1fa2cf98f4f"},
+        {"CLSID_PortableDevicePropVariantCollection", &CLSID_PortableDevicePropVariantCollection,
+         "08a99e2f-6d6d-4b80-af5a-baf2bcbe4cb9"},
+        {"WPD_CONTENT_TYPE_FUNCTIONAL_OBJECT", &WPD_CONTENT_TYPE_FUNCTIONAL_OBJECT, "99ed0160-17ff-4c44-9d98-1d7a6f941921"},
+        {"WPD_CONTENT_TYPE_FOLDER", &WPD_CONTENT_TYPE_FOLDER, "27e2e392-a111-48e0-ab0c-e17705a05f85"},
+        {"WPD_CONTENT_TYPE_IMAGE", &WPD_CONTENT_TYPE_IMAGE, "ef2107d5-a52a-4243-a26b-62d4176d7603"},
+        {"WPD_CONTENT_TYPE_UNSPECIFIED", &WPD_CONTENT_TYPE_UNSPECIFIED, "28d8d31e-249c-454e-aabc-34883168e634"},
+        {"WPD_OBJECT_FORMAT_EXIF", &WPD_OBJECT_FORMAT_EXIF, "38010000-ae6c-4804-98ba-c57b46965fe7"},
+        {"WPD_OBJECT_FORMAT_UNSPECIFIED", &WPD_OBJECT_FORMAT_UNSPECIFIED, "30000000-ae6c-4804-98ba-c57b46965fe7"},
+    };
+    for (const auto &r : rows)
+        EXPECT_EQ(r.expected, GuidText(*r.actual)) << r.name << " has the wrong value: the platform would not "
+                                                   << "recognise the interface, class or type";
+}
+
+TEST(WpdContract, PropertyKeysMatchTheFactSheet)
+{
+    const char *client = "204d9f0c-2292-4080-9f42-40664e70f859";
+    const char *object = "ef6b490d-5cd8-437a-affc-da8b60ee4a3c";
+    struct Row { const char *name; const PROPERTYKEY *actual; const char *fmtid; DWORD pid; } rows[] = {
+        {"WPD_CLIENT_NAME", &WPD_CLIENT_NAME, client, 2},
+        {"WPD_CLIENT_MAJOR_VERSION", &WPD_CLIENT_MAJOR_VERSION, client, 3},
+        {"WPD_CLIENT_MINOR_VERSION", &WPD_CLIENT_MINOR_VERSION, client, 4},
+        {"WPD_CLIENT_REVISION", &WPD_CLIENT_REVISION, client, 5},
+        {"WPD_CLIENT_SECURITY_QUALITY_OF_SERVICE", &WPD_CLIENT_SECURITY_QUALITY_OF_SERVICE, client, 8},
+        {"WPD_CLIENT_DESIRED_ACCESS", &WPD_CLIENT_DESIRED_ACCESS, client, 9},
+        {"WPD_OBJECT_PARENT_ID", &WPD_OBJECT_PARENT_ID, object, 3},
+        {"WPD_OBJECT_NAME", &WPD_OBJECT_NAME, object, 4},
+        {"WPD_OBJECT_FORMAT", &WPD_OBJECT_FORMAT, object, 6},
+        {"WPD_OBJECT_CONTENT_TYPE", &WPD_OBJECT_CONTENT_TYPE, object, 7},
+        {"WPD_OBJECT_SIZE", &WPD_OBJECT_SIZE, object, 11},
+        {"WPD_OBJECT_ORIGINAL_FILE_NAME", &WPD_OBJECT_ORIGINAL_FILE_NAME, object, 12},
+        {"WPD_RESOURCE_DEFAULT", &WPD_RESOURCE_DEFAULT, "e81e79be-34f0-41bf-b53f-f1a06ae87842", 0},
+    };
+    for (const auto &r : rows) {
+        EXPECT_EQ(r.fmtid, GuidText(r.actual->fmtid)) << r.name << " has the wrong property set";
+        EXPECT_EQ(r.pid, r.actual->pid) << r.name << " has the wrong property id";
+    }
+}
+
+TEST(WpdContract, ConstantsMatchTheFactSheet)
+{
+    EXPECT_STREQ(L"DEVICE", WPD_DEVICE_OBJECT_ID) << "the root object's id";
+    EXPECT_EQ(0, PORTABLE_DEVICE_DELETE_NO_RECURSION) << "Delete option without recursion";
+    EXPECT_EQ(1, PORTABLE_DEVICE_DELETE_WITH_RECURSION) << "Delete option with recursion";
+    EXPECT_EQ(0x00020000, SECURITY_IMPERSONATION) << "quality of service sent in the client information";
+    EXPECT_EQ(0x80000000u, (unsigned)GENERIC_READ) << "desired access of the read-only retry";
+    EXPECT_EQ(0, STGM_READ) << "mode of the download stream";
+}
+
+}  // namespace
