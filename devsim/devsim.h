@@ -49,13 +49,34 @@ void DevsimSetFtmMissing(bool on);                // CLSID_PortableDeviceFTM not
 // "IEnumPortableDeviceObjectIDs::Next", "IStream::Write", "IPortableDeviceValues::SetGuidValue",
 // "IPortableDeviceManager::GetDevices", and "CoCreateInstance:<class>" for class creation
 // (<class> one of Manager, Device, DeviceFTM, Values, KeyCollection, PropVariantCollection).
-// The rule fails the nth call (1-based) of that method with hr; with objectId, only calls
-// concerning that object id are counted. Several rules may be active.
+// The rule fails the nth call (1-based, counted from when the rule is set) of that method
+// with hr; with objectId, only calls concerning that object id are counted. Several rules
+// may be active. The id a call concerns: Open the PnP id; EnumObjects, Next, Skip, Reset,
+// Clone the parent listed; GetValues, GetSupportedProperties, GetStream and a download
+// stream's methods the object; CreateObjectWithPropertiesAndData the parent id set in the
+// values; Delete the first id of the collection; upload streams and value sets none.
+// A failing call returns before it does or writes anything.
 void DevsimFailCall(const char *method, int nth, HRESULT hr, const wchar_t *objectId = nullptr);
-// Fails the nth counted call of any method (the fault sweep); 0 turns it off.
+// Fails the nth counted call of any method from now on (the fault sweep); 0 turns it off.
 void DevsimFailNthCall(long nth, HRESULT hr);
 // Delete answers S_FALSE without deleting (the device refused that object).
 void DevsimSetDeleteRefused(int device, bool on);
+
+// How the device answers (as real handhelds do, within reason):
+//   Next: S_OK with the full count, S_FALSE with fewer (0 at the end); ids CoTaskMemAlloc'd.
+//   A created object exists only after Commit. Commit fails, creating nothing, with
+//   HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS) when a live child of the parent has exactly that
+//   WPD_OBJECT_ORIGINAL_FILE_NAME, with HRESULT_FROM_WIN32(ERROR_INVALID_DATA) when the bytes
+//   kept differ from WPD_OBJECT_SIZE, with HRESULT_FROM_WIN32(ERROR_NOT_FOUND) when the parent
+//   is gone. GetObjectID answers E_UNEXPECTED before Commit.
+//   A read-only session (Open with WPD_CLIENT_DESIRED_ACCESS lacking GENERIC_WRITE) answers
+//   E_ACCESSDENIED to CreateObjectWithPropertiesAndData and Delete.
+//   Delete checks every id first: a missing one gives HRESULT_FROM_WIN32(ERROR_NOT_FOUND), one
+//   with children under NO_RECURSION HRESULT_FROM_WIN32(ERROR_INVALID_OPERATION); nothing is
+//   deleted then.
+//   GetValues leaves out keys the object lacks, so Get...Value on them fails with
+//   HRESULT_FROM_WIN32(ERROR_NOT_FOUND); a value of another type gives DISP_E_TYPEMISMATCH.
+//   An unknown object id gives HRESULT_FROM_WIN32(ERROR_NOT_FOUND) everywhere.
 
 // ---- records and counters -----------------------------------------------------------
 long DevsimCallCount(const char *method);                            // all objects
@@ -97,8 +118,12 @@ void DevsimRevokeMallocSpy();
 //   storage NAME                 a storage (functional object) under DEVICE
 //   folder PATH                  a folder; missing parents become folders
 //   file PATH                    a file; its content lines follow, ended by a line "."
-//   hex PATH HEXBYTES            a file given as hex bytes
-//   ftm-missing
+//   hex PATH HEXBYTES            a file given as hex bytes ("-" for none); PATH ends at the last space
+//   delete-refused               Delete answers S_FALSE without deleting
+//   ftm-missing                  (anywhere) CLSID_PortableDeviceFTM is not served
+// A PATH's first component is a storage when a deeper line creates it implicitly. File
+// content lines each end with CRLF. The server DLL without DEVSIM_SCENARIO serves the demo
+// handheld (DevsimAddDemoHandheld) under the PnP id "\\?\usb#devsim#demo".
 // The state written back uses the same statements (files as "hex") and adds
 //   count METHOD N               for every method called
 bool DevsimLoadScenario(const char *path);
