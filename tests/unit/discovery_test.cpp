@@ -206,6 +206,16 @@ TEST_F(DiscoveryTest, AppFolderOnAStorageMakesTheRootObjectTheRoot)
     ExpectIds(device, DEVSIM_ROOT, storage, file);
     ASSERT_NE(nullptr, DevConnection.RootFolderId);
     EXPECT_EQ(0, lstrcmpW(L"DEVICE", DevConnection.RootFolderId)) << "the root object is \"DEVICE\"";
+    // Paths now resolve from the root object, whose constant id nobody may free.
+    WIN32_FIND_DATAA fd;
+    HANDLE h = DevFindFirstFile(kSettingsDevicePath, &fd);
+    EXPECT_NE(INVALID_HANDLE_VALUE, h) << "the settings file is found below the root object";
+    if (h != INVALID_HANDLE_VALUE)
+        DevFindClose(h);
+    h = DevFindFirstFile("*:\\*.*", &fd);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h) << "the root object's children can be listed";
+    EXPECT_STREQ("Card", fd.cFileName) << "the first storage comes first";
+    DevFindClose(h);
     Shutdown();
     EXPECT_EQ(nullptr, DevConnection.RootFolderId) << "DevShutdown must forget the ids";
     EXPECT_EQ(nullptr, DevConnection.AppFolderId) << "DevShutdown must forget the ids";
