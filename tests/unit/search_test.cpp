@@ -193,7 +193,7 @@ TEST_F(SearchTest, ShutdownReleasesOpenSearches)
     for (int i = 0; i < 3; i++)
         ASSERT_EQ(SearchHandle(i), DevFindFirstFile("*:\\*.*", &fd)) << "search " << i << " opens";
     Shutdown();
-    EXPECT_EQ(0, DevsimLiveObjects()) << "DevShutdown must release the enumerators of searches left open";
+    EXPECT_EQ(liveAtStart_, DevsimLiveObjects()) << "DevShutdown must release the enumerators of searches left open";
     for (int i = 0; i < 3; i++)
         EXPECT_EQ(0, DevConnection.search[i].inUse) << "slot " << i << " must be free after DevShutdown";
 }
