@@ -1,0 +1,283 @@
+// Resource checks on the built Tessaly.EXE, read back through Win32 the way the program
+// and the shell read them: dialog template bytes, string table, version block, and that
+// nothing else (no icon, no manifest) is in the file.
+#include <windows.h>
+#include <winver.h>
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <string.h>
+#include <string>
+#include <vector>
+
+#include "resource.h"
+
+namespace {
+
+const WORD kEnglishUS = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+
+// TESSALY_EXE holds a Linux path; Wine's own converter gives its DOS name.
+std::string ExePath()
+{
+    const char *unixPath = getenv("TESSALY_EXE");
+    if (unixPath == nullptr || *unixPath == '\0')
+        return "";
+    typedef WCHAR *(CDECL * ToDos)(const char *);
+    ToDos toDos = (ToDos)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_dos_file_name");
+    if (toDos != nullptr) {
+        WCHAR *wide = toDos(unixPath);
+        if (wide != nullptr) {
+            char narrow[MAX_PATH * 2] = "";
+            WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow, sizeof narrow, NULL, NULL);
+            HeapFree(GetProcessHeap(), 0, wide);
+            return narrow;
+        }
+    }
+    std::string path = unixPath;
+    if (path[0] == '/') {
+        for (char &c : path)
+            if (c == '/')
+                c = '\\';
+        path = "Z:" + path;
+    }
+    return path;
+}
+
+class ResourcesTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        path = ExePath();
+        ASSERT_FALSE(path.empty()) << "TESSALY_EXE is not set: it must name the built Tessaly.EXE";
+        module = LoadLibraryExA(path.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_NE(module, nullptr) << "cannot load " << path << " as a data file, error " << GetLastError();
+    }
+    void TearDown() override
+    {
+        if (module != nullptr)
+            FreeLibrary(module);
+    }
+
+    std::string path;
+    HMODULE module = nullptr;
+};
+
+// ---- dialog template reader ----
+
+struct Reader {
+    const BYTE *p;
+    const BYTE *end;
+    bool ok = true;
+
+    WORD Word()
+    {
+        if (p + 2 > end) {
+            ok = false;
+            return 0;
+        }
+        WORD w = (WORD)(p[0] | (p[1] << 8));
+        p += 2;
+        return w;
+    }
+    DWORD Dword()
+    {
+        DWORD low = Word();
+        return low | ((DWORD)Word() << 16);
+    }
+    // A name or ordinal: 0 = none, FFFF + ordinal, or a UTF-16 string.
+    std::string NameOrOrdinal()
+    {
+        WORD first = Word();
+        if (first == 0)
+            return "";
+        if (first == 0xFFFF)
+            return "#" + std::to_string(Word());
+        std::wstring text(1, (wchar_t)first);
+        for (WORD w = Word(); ok && w != 0; w = Word())
+            text += (wchar_t)w;
+        char narrow[512] = "";
+        WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, narrow, sizeof narrow, NULL, NULL);
+        return narrow;
+    }
+    void AlignDword(const BYTE *base)
+    {
+        while ((p - base) % 4 != 0)
+            ++p;
+    }
+};
+
+struct Item {
+    DWORD style, exStyle;
+    short x, y, cx, cy;
+    WORD id;
+    std::string className, text;
+};
+
+TEST_F(ResourcesTest, DialogTemplateMatchesTheLayout)
+{
+    HRSRC found = FindResourceExA(module, (LPCSTR)RT_DIALOG, "TESSALY", kEnglishUS);
+    ASSERT_NE(found, nullptr) << "no dialog named TESSALY in English (United States)";
+    const BYTE *base = (const BYTE *)LockResource(LoadResource(module, found));
+    ASSERT_NE(base, nullptr) << "the dialog resource cannot be loaded";
+    Reader in{base, base + SizeofResource(module, found)};
+
+    ASSERT_NE(in.Dword(), 0xFFFF0001u) << "the template is an extended one; the plain DIALOG form is expected";
+    in.p = base;
+    DWORD style = in.Dword();
+    DWORD exStyle = in.Dword();
+    WORD count = in.Word();
+    short x = (short)in.Word(), y = (short)in.Word(), cx = (short)in.Word(), cy = (short)in.Word();
+    std::string menu = in.NameOrOrdinal();
+    std::string dialogClass = in.NameOrOrdinal();
+    std::string caption = in.NameOrOrdinal();
+
+    EXPECT_EQ(style, (DWORD)(DS_MODALFRAME | WS_CAPTION | WS_SYSMENU))
+        << "dialog style must be exactly DS_MODALFRAME|WS_CAPTION|WS_SYSMENU (no DS_SETFONT, no WS_POPUP, "
+           "no WS_VISIBLE); got 0x"
+        << std::hex << style;
+    EXPECT_EQ(exStyle, 0u) << "the dialog has extended styles it should not have";
+    EXPECT_EQ(x, 0);
+    EXPECT_EQ(y, 0);
+    EXPECT_EQ(cx, 95) << "dialog width in dialog units";
+    EXPECT_EQ(cy, 38) << "dialog height in dialog units";
+    EXPECT_EQ(menu, "") << "the dialog must have no menu";
+    EXPECT_EQ(dialogClass, "") << "the dialog must use the standard dialog class";
+    EXPECT_EQ(caption, "Tessaly") << "dialog caption";
+    ASSERT_EQ(count, 4) << "the dialog must have exactly four controls";
+
+    std::vector<Item> items;
+    for (int i = 0; i < count; ++i) {
+        in.AlignDword(base);
+        Item item;
+        item.style = in.Dword();
+        item.exStyle = in.Dword();
+        item.x = (short)in.Word();
+        item.y = (short)in.Word();
+        item.cx = (short)in.Word();
+        item.cy = (short)in.Word();
+        item.id = in.Word();
+        item.className = in.NameOrOrdinal();
+        item.text = in.NameOrOrdinal();
+        WORD extra = in.Word();
+        in.p += extra;
+        items.push_back(item);
+    }
+    ASSERT_TRUE(in.ok) << "the dialog template ends before its last control";
+
+    const DWORD child = WS_CHILD | WS_VISIBLE;
+    // Ordinals of the predefined classes: 0x80 button, 0x81 edit, 0x82 static.
+    const Item expected[] = {
+        {child | SS_LEFT | WS_GROUP, 0, 5, 7, 20, 8, 0xFFFF, "#130", "&Name:"},
+        {child | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP | WS_GROUP, 0, 28, 5, 62, 12, IDC_NAME, "#129", ""},
+        {child | BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, 0, 5, 19, 40, 14, IDOK, "#128", "OK"},
+        {child | BS_PUSHBUTTON | WS_TABSTOP, 0, 50, 19, 40, 14, IDCANCEL, "#128", "Cancel"},
+    };
+    const char *names[] = {"label", "name field", "OK button", "Cancel button"};
+    for (int i = 0; i < 4; ++i) {
+        const Item &got = items[i];
+        const Item &want = expected[i];
+        EXPECT_EQ(got.style, want.style) << names[i] << ": style 0x" << std::hex << got.style << ", expected 0x"
+                                         << want.style;
+        EXPECT_EQ(got.exStyle, 0u) << names[i] << ": unexpected extended style";
+        EXPECT_EQ(got.x, want.x) << names[i] << ": x";
+        EXPECT_EQ(got.y, want.y) << names[i] << ": y";
+        EXPECT_EQ(got.cx, want.cx) << names[i] << ": width";
+        EXPECT_EQ(got.cy, want.cy) << names[i] << ": height";
+        EXPECT_EQ(got.id, want.id) << names[i] << ": control id";
+        EXPECT_EQ(got.className, want.className) << names[i] << ": class (as predefined ordinal)";
+        EXPECT_EQ(got.text, want.text) << names[i] << ": text";
+    }
+}
+
+TEST_F(ResourcesTest, StringTableHoldsCaptionAndNotFoundMessage)
+{
+    struct {
+        UINT id;
+        const char *text;
+    } strings[] = {
+        {IDS_CAPTION, "Corvane"},
+        {IDS_NOT_FOUND,
+         "Unable to find an Android device with Corvane installed on it.\n\n(1) Install Corvane on the "
+         "handheld,\n(2) Run Corvane on the handheld,\n(3) Reconnect the handheld to the desktop, and\n(4) "
+         "Try again."},
+    };
+    for (const auto &s : strings) {
+        char text[1024] = "";
+        int length = LoadStringA(module, s.id, text, sizeof text);
+        EXPECT_EQ(std::string(text), s.text) << "string " << s.id << " differs (line feeds must be single \\n)";
+        EXPECT_EQ(length, (int)strlen(s.text)) << "string " << s.id << ": length";
+        // Both strings are in block id/16+1, in US English.
+        EXPECT_NE(FindResourceExA(module, (LPCSTR)RT_STRING, MAKEINTRESOURCEA(s.id / 16 + 1), kEnglishUS), nullptr)
+            << "string " << s.id << " is not in an English (United States) string block";
+    }
+    // The message box text buffer is 512 characters: the message must fit.
+    EXPECT_LT(strlen(strings[1].text), 512u) << "message 201 no longer fits ShowMessage's buffer";
+}
+
+TEST_F(ResourcesTest, VersionBlockIsUSEnglishCodePage1252)
+{
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+    ASSERT_GT(size, 0u) << "no version block in " << path << ", error " << GetLastError();
+    std::vector<BYTE> block(size);
+    ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, block.data())) << "GetFileVersionInfo failed";
+
+    VS_FIXEDFILEINFO *fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(block.data(), "\\", (void **)&fixed, &length)) << "no fixed version part";
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u) << "file version must be 1.0.0.0";
+    EXPECT_EQ(fixed->dwFileVersionLS, 0u) << "file version must be 1.0.0.0";
+    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u) << "product version must be 1.0.0.0";
+    EXPECT_EQ(fixed->dwProductVersionLS, 0u) << "product version must be 1.0.0.0";
+
+    WORD *translation = nullptr;
+    ASSERT_TRUE(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", (void **)&translation, &length))
+        << "no Translation entry";
+    ASSERT_EQ(length, 4u) << "exactly one language and code page pair expected";
+    EXPECT_EQ(translation[0], 0x0409) << "language must be English (United States)";
+    EXPECT_EQ(translation[1], 1252) << "code page must be 1252";
+
+    struct {
+        const char *key;
+        const char *value;   // nullptr: any non-empty value
+    } entries[] = {
+        {"FileVersion", " 1.00.0000"},   {"ProductVersion", " 1.00.0000"}, {"FileDescription", "Tessaly"},
+        {"InternalName", "Tessaly"},     {"OriginalFilename", "Tessaly.EXE"}, {"ProductName", "Corvane"},
+        {"CompanyName", nullptr},        {"LegalCopyright", nullptr},
+    };
+    for (const auto &e : entries) {
+        std::string query = std::string("\\StringFileInfo\\040904E4\\") + e.key;
+        char *value = nullptr;
+        UINT chars = 0;
+        ASSERT_TRUE(VerQueryValueA(block.data(), query.c_str(), (void **)&value, &chars))
+            << e.key << " is missing from block 040904E4";
+        if (e.value != nullptr)
+            EXPECT_STREQ(value, e.value) << e.key << " (mind the leading blank of the version strings)";
+        else
+            EXPECT_GT(strlen(value), 0u) << e.key << " must not be empty";
+    }
+}
+
+BOOL CALLBACK CollectType(HMODULE, LPSTR type, LONG_PTR list)
+{
+    ((std::vector<std::string> *)list)->push_back(IS_INTRESOURCE(type) ? "#" + std::to_string((UINT_PTR)type)
+                                                                        : std::string(type));
+    return TRUE;
+}
+
+TEST_F(ResourcesTest, OnlyDialogStringsAndVersionNoIconNoManifest)
+{
+    std::vector<std::string> types;
+    EnumResourceTypesA(module, CollectType, (LONG_PTR)&types);
+    std::string all;
+    for (const std::string &t : types)
+        all += t + " ";
+    for (const std::string &t : types) {
+        EXPECT_NE(t, "#" + std::to_string((UINT_PTR)RT_ICON)) << "the program must have no icon";
+        EXPECT_NE(t, "#" + std::to_string((UINT_PTR)RT_GROUP_ICON)) << "the program must have no icon";
+        EXPECT_NE(t, "#" + std::to_string((UINT_PTR)RT_MANIFEST)) << "the program must have no manifest";
+    }
+    EXPECT_EQ(all, "#5 #6 #16 ") << "resource types should be exactly dialog (5), strings (6) and version (16)";
+}
+
+}  // namespace
