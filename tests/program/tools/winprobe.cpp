@@ -6,6 +6,7 @@
 //   winprobe msgbox CAPTION TIMEOUT_MS  waits for a visible message box, prints text and icon
 //   winprobe windows                    prints the visible top-level windows and their count
 //   winprobe close CAPTION              sends SC_CLOSE to the dialog (fallback for the close box)
+//   winprobe drive ROOT                 prints the drive type and whether its volume answers
 //
 // Every wait is bounded; a missing window prints a reason and exits with 1.
 #include <windows.h>
@@ -233,6 +234,22 @@ static int Close(const char *caption)
     return 0;
 }
 
+static int Drive(const char *root)
+{
+    char volume[MAX_PATH + 1] = "";
+    SetLastError(0);
+    BOOL ready = GetVolumeInformationA(root, volume, sizeof volume, NULL, NULL, NULL, NULL, 0);
+    DWORD error = GetLastError();
+    static const char *types[] = {"unknown", "no-root", "removable", "fixed", "remote", "cdrom", "ramdisk"};
+    UINT type = GetDriveTypeA(root);
+    printf("type %s\n", type < 7 ? types[type] : "other");
+    if (ready)
+        printf("volume ready \"%s\"\n", volume);
+    else
+        printf("volume failed %lu\n", error);
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
     setvbuf(stdout, NULL, _IONBF, 0);
@@ -247,6 +264,8 @@ int main(int argc, char **argv)
         return Windows();
     if (command == "close" && argc == 3)
         return Close(argv[2]);
-    printf("usage: winprobe run MS | dialog CAPTION MS | msgbox CAPTION MS | windows | close CAPTION\n");
+    if (command == "drive" && argc == 3)
+        return Drive(argv[2]);
+    printf("usage: winprobe run MS | dialog CAPTION MS | msgbox CAPTION MS | windows | close CAPTION | drive ROOT\n");
     return 64;
 }
