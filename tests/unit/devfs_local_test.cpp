@@ -139,125 +139,81 @@ Outcome ListFolder(const std::string &pattern, bool dev)
     return o;
 }
 
-Outcome ReadProfile(LocalTest &t, bool dev, const char *key, DWORD size, const std::string &file)
+Outcome ReadProfile(bool dev, const char *key, DWORD size, const std::string &file)
 {
     std::string out(64, 'X');
     SetLastError(0xdeadbeef);
     DWORD n = dev ? DevGetProfileString("Corvane", key, "dflt", &out[0], size, file.c_str())
                   : GetPrivateProfileStringA("Corvane", key, "dflt", &out[0], size, file.c_str());
-    (void)t;
     return Outcome{(long)n, GetLastError(), out};   // the whole buffer: what lies past size too
 }
 
+Outcome WriteProfile(bool dev, const char *key, const char *value, const std::string &file)
+{
+    SetLastError(0xdeadbeef);
+    BOOL r = dev ? DevWriteProfileString("Corvane", key, value, file.c_str())
+                 : WritePrivateProfileStringA("Corvane", key, value, file.c_str());
+    return Outcome{r, GetLastError(), ""};
+}
+
+Outcome Copy(bool dev, const std::string &from, const std::string &to, BOOL failIfExists)
+{
+    SetLastError(0xdeadbeef);
+    BOOL r = dev ? DevCopyFile(from.c_str(), to.c_str(), failIfExists) : CopyFileA(from.c_str(), to.c_str(), failIfExists);
+    return Outcome{r, GetLastError(), ""};
+}
+
+Outcome Delete(bool dev, const std::string &path)
+{
+    SetLastError(0xdeadbeef);
+    BOOL r = dev ? DevDeleteFile(path.c_str()) : DeleteFileA(path.c_str());
+    return Outcome{r, GetLastError(), ""};
+}
+
+Outcome Close(bool dev, DWORD handle)
+{
+    HANDLE h = (HANDLE)(ULONG_PTR)handle;
+    SetLastError(0xdeadbeef);
+    BOOL r = dev ? DevFindClose(h) : FindClose(h);
+    return Outcome{r, GetLastError(), ""};
+}
+
+using L = LocalTest;
 const LocalCase kLocalCases[] = {
-    {"copy to a new file",
-     [](LocalTest &t, bool dev) {
-         SetLastError(0xdeadbeef);
-         BOOL r = dev ? DevCopyFile(t.P("a.txt").c_str(), t.P("c.txt").c_str(), TRUE)
-                      : CopyFileA(t.P("a.txt").c_str(), t.P("c.txt").c_str(), TRUE);
-         return Outcome{r, GetLastError(), ""};
-     }},
+    {"copy to a new file", [](L &t, bool dev) { return Copy(dev, t.P("a.txt"), t.P("c.txt"), TRUE); }},
     {"copy onto an existing file with failIfExists",
-     [](LocalTest &t, bool dev) {
-         SetLastError(0xdeadbeef);
-         BOOL r = dev ? DevCopyFile(t.P("a.txt").c_str(), t.P("b.txt").c_str(), TRUE)
-                      : CopyFileA(t.P("a.txt").c_str(), t.P("b.txt").c_str(), TRUE);
-         return Outcome{r, GetLastError(), ""};
-     }},
+     [](L &t, bool dev) { return Copy(dev, t.P("a.txt"), t.P("b.txt"), TRUE); }},
     {"copy onto an existing file without failIfExists",
-     [](LocalTest &t, bool dev) {
-         SetLastError(0xdeadbeef);
-         BOOL r = dev ? DevCopyFile(t.P("a.txt").c_str(), t.P("b.txt").c_str(), FALSE)
-                      : CopyFileA(t.P("a.txt").c_str(), t.P("b.txt").c_str(), FALSE);
-         return Outcome{r, GetLastError(), ""};
-     }},
-    {"copy of a missing file",
-     [](LocalTest &t, bool dev) {
-         SetLastError(0xdeadbeef);
-         BOOL r = dev ? DevCopyFile(t.P("none.txt").c_str(), t.P("c.txt").c_str(), FALSE)
-                      : CopyFileA(t.P("none.txt").c_str(), t.P("c.txt").c_str(), FALSE);
-         return Outcome{r, GetLastError(), ""};
-     }},
-    {"delete of an existing file",
-     [](LocalTest &t, bool dev) {
-         SetLastError(0xdeadbeef);
-         BOOL r = dev ? DevDeleteFile(t.P("a.txt").c_str()) : DeleteFileA(t.P("a.txt").c_str());
-         return Outcome{r, GetLastError(), ""};
-     }},
-    {"delete of a missing file",
-     [](LocalTest &t, bool dev) {
-         SetLastError(0xdeadbeef);
-         BOOL r = dev ? DevDeleteFile(t.P("none.txt").c_str()) : DeleteFileA(t.P("none.txt").c_str());
-         return Outcome{r, GetLastError(), ""};
-     }},
-    {"delete of a folder",
-     [](LocalTest &t, bool dev) {
-         SetLastError(0xdeadbeef);
-         BOOL r = dev ? DevDeleteFile(t.P("sub").c_str()) : DeleteFileA(t.P("sub").c_str());
-         return Outcome{r, GetLastError(), ""};
-     }},
-    {"a search listing *.txt to its end", [](LocalTest &t, bool dev) { return ListFolder(t.P("*.txt"), dev); }},
-    {"a search listing * with the sub folder", [](LocalTest &t, bool dev) { return ListFolder(t.P("*"), dev); }},
-    {"a search for a name that is not there",
-     [](LocalTest &t, bool dev) { return ListFolder(t.P("none.*"), dev); }},
-    {"a search in a folder that is not there",
-     [](LocalTest &t, bool dev) { return ListFolder(t.P("nofolder\\*"), dev); }},
-    {"a profile read of a present key",
-     [](LocalTest &t, bool dev) { return ReadProfile(t, dev, "Name", 64, t.P("settings.ini")); }},
+     [](L &t, bool dev) { return Copy(dev, t.P("a.txt"), t.P("b.txt"), FALSE); }},
+    {"copy of a missing file", [](L &t, bool dev) { return Copy(dev, t.P("none.txt"), t.P("c.txt"), FALSE); }},
+    {"delete of an existing file", [](L &t, bool dev) { return Delete(dev, t.P("a.txt")); }},
+    {"delete of a missing file", [](L &t, bool dev) { return Delete(dev, t.P("none.txt")); }},
+    {"delete of a folder", [](L &t, bool dev) { return Delete(dev, t.P("sub")); }},
+    {"a search listing *.txt to its end", [](L &t, bool dev) { return ListFolder(t.P("*.txt"), dev); }},
+    {"a search listing * with the sub folder", [](L &t, bool dev) { return ListFolder(t.P("*"), dev); }},
+    {"a search for a name that is not there", [](L &t, bool dev) { return ListFolder(t.P("none.*"), dev); }},
+    {"a search in a folder that is not there", [](L &t, bool dev) { return ListFolder(t.P("nofolder\\*"), dev); }},
+    {"a profile read of a present key", [](L &t, bool dev) { return ReadProfile(dev, "Name", 64, t.P("settings.ini")); }},
     {"a profile read cut by a small buffer",
-     [](LocalTest &t, bool dev) { return ReadProfile(t, dev, "Name", 5, t.P("settings.ini")); }},
+     [](L &t, bool dev) { return ReadProfile(dev, "Name", 5, t.P("settings.ini")); }},
     {"a profile read of a missing key gives the default",
-     [](LocalTest &t, bool dev) { return ReadProfile(t, dev, "Absent", 64, t.P("settings.ini")); }},
+     [](L &t, bool dev) { return ReadProfile(dev, "Absent", 64, t.P("settings.ini")); }},
     {"a profile read of all keys of the section",
-     [](LocalTest &t, bool dev) { return ReadProfile(t, dev, nullptr, 64, t.P("settings.ini")); }},
+     [](L &t, bool dev) { return ReadProfile(dev, nullptr, 64, t.P("settings.ini")); }},
     {"a profile read of a missing file gives the default",
-     [](LocalTest &t, bool dev) { return ReadProfile(t, dev, "Name", 64, t.P("none.ini")); }},
-    {"a profile write of a new key",
-     [](LocalTest &t, bool dev) {
-         SetLastError(0xdeadbeef);
-         std::string f = t.P("settings.ini");
-         BOOL r = dev ? DevWriteProfileString("Corvane", "Name", "New name", f.c_str())
-                      : WritePrivateProfileStringA("Corvane", "Name", "New name", f.c_str());
-         return Outcome{r, GetLastError(), ""};
-     }},
+     [](L &t, bool dev) { return ReadProfile(dev, "Name", 64, t.P("none.ini")); }},
+    {"a profile write of a new value",
+     [](L &t, bool dev) { return WriteProfile(dev, "Name", "New name", t.P("settings.ini")); }},
     {"a profile write that deletes a key",
-     [](LocalTest &t, bool dev) {
-         SetLastError(0xdeadbeef);
-         std::string f = t.P("settings.ini");
-         BOOL r = dev ? DevWriteProfileString("Corvane", "Other", nullptr, f.c_str())
-                      : WritePrivateProfileStringA("Corvane", "Other", nullptr, f.c_str());
-         return Outcome{r, GetLastError(), ""};
-     }},
-    {"a profile write into a new file",
-     [](LocalTest &t, bool dev) {
-         SetLastError(0xdeadbeef);
-         std::string f = t.P("fresh.ini");
-         BOOL r = dev ? DevWriteProfileString("Corvane", "Name", "x", f.c_str())
-                      : WritePrivateProfileStringA("Corvane", "Name", "x", f.c_str());
-         return Outcome{r, GetLastError(), ""};
-     }},
-    {"closing INVALID_HANDLE_VALUE",
-     [](LocalTest &, bool dev) {
-         SetLastError(0xdeadbeef);
-         BOOL r = dev ? DevFindClose(INVALID_HANDLE_VALUE) : FindClose(INVALID_HANDLE_VALUE);
-         return Outcome{r, GetLastError(), ""};
-     }},
-    {"closing 0x4D545100, the first value above the SearchHandles, goes to FindClose",
-     [](LocalTest &, bool dev) {
-         HANDLE h = (HANDLE)(ULONG_PTR)0x4D545100u;
-         SetLastError(0xdeadbeef);
-         BOOL r = dev ? DevFindClose(h) : FindClose(h);
-         return Outcome{r, GetLastError(), ""};
-     }},
+     [](L &t, bool dev) { return WriteProfile(dev, "Other", nullptr, t.P("settings.ini")); }},
+    {"a profile write into a new file", [](L &t, bool dev) { return WriteProfile(dev, "Name", "x", t.P("fresh.ini")); }},
+    {"closing INVALID_HANDLE_VALUE", [](L &, bool dev) { return Close(dev, 0xFFFFFFFFu); }},
     // FindNextFileA is left out here: Wine reads an unknown handle as its own search record
     // and faults, so FindClose, which guards against that, proves the routing.
+    {"closing 0x4D545100, the first value above the SearchHandles, goes to FindClose",
+     [](L &, bool dev) { return Close(dev, 0x4D545100u); }},
     {"closing 0x4D544FFF, the last value below the SearchHandles, goes to FindClose",
-     [](LocalTest &, bool dev) {
-         HANDLE h = (HANDLE)(ULONG_PTR)0x4D544FFFu;
-         SetLastError(0xdeadbeef);
-         BOOL r = dev ? DevFindClose(h) : FindClose(h);
-         return Outcome{r, GetLastError(), ""};
-     }},
+     [](L &, bool dev) { return Close(dev, 0x4D544FFFu); }},
 };
 
 TEST_F(LocalTest, LocalPathsGiveExactlyWhatWin32Gives)
