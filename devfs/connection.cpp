@@ -2,7 +2,13 @@
 // search handles go straight to Win32, device paths and SearchHandles to the device halves.
 #include "devfs/devfs_internal.h"
 
-DeviceConnection DevConnection = { 1 };   // no device until discovery finds one
+DeviceConnection DevConnection;   // zero-filled at load: the record is not stored in the EXE
+
+// No device until discovery finds one. Set by a load-time initialiser, since a non-zero
+// initial value would store the whole record, search table included, in the file.
+static struct MarkDeviceUnavailable {
+    MarkDeviceUnavailable() { DevConnection.deviceUnavailable = 1; }
+} markDeviceUnavailable;
 
 static const char SettingsDevicePath[] = "*:\\Corvane\\Corvane_Info.ini";
 
