@@ -1,0 +1,163 @@
+#!/usr/bin/env bash
+# The real Tessaly.EXE against a simulated handheld: devsim.dll registered in the case's
+# prefix answers CoCreateInstance with the devices of a scenario file and writes the
+# device's state (tree and call counts) back, which is what these cases examine.
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+need_display "$@"
+: "${DEVSIM_DLL:?DEVSIM_DLL must name the built devsim.dll}"
+
+# use_devsim SCENARIO: after case_start, registers devsim.dll in the case's prefix and points
+# it at the scenario (written with LF lines; devsim stores file lines with CRLF).
+use_devsim() {
+  printf '%s' "$1" > "$CASE_DIR/scenario.txt"
+  cp "$DEVSIM_DLL" "$WINEPREFIX/drive_c/Tessaly/devsim.dll"
+  timeout 30 wine regsvr32 /s 'C:\Tessaly\devsim.dll' </dev/null >/dev/null 2>&1 ||
+    fail "regsvr32 could not register devsim.dll"
+  export DEVSIM_SCENARIO DEVSIM_STATE
+  DEVSIM_SCENARIO=$(winepath -w "$CASE_DIR/scenario.txt")
+  DEVSIM_STATE=$(winepath -w "$CASE_DIR/state.txt")
+}
+
+# device_file PATH: the bytes of the device file PATH ("/"-joined names) in the state, or
+# "<no file>".
+device_file() {
+  local line
+  line=$(tr -d '\r' < "$CASE_DIR/state.txt" 2>/dev/null | grep -F "hex $1 " | head -1)
+  [ -n "$line" ] || { echo "<no file>"; return; }
+  printf '%b' "$(sed 's/../\\x&/g' <<<"${line##* }")"
+}
+
+# device_name PATH: Name in section [Corvane] of that device file (see ini_name).
+device_name() {
+  device_file "$1" > "$CASE_DIR/device.ini"
+  if grep -qx '<no file>' "$CASE_DIR/device.ini"; then echo "<no file>"; else ini_name "$CASE_DIR/device.ini"; fi
+}
+
+# calls METHOD: how often the program called it, from the state's count lines (0 if never).
+calls() {
+  local n
+  n=$(tr -d '\r' < "$CASE_DIR/state.txt" 2>/dev/null | sed -n "s/^count $1 //p" | head -1)
+  echo "${n:-0}"
+}
+
+SETTINGS='Internal storage/Corvane/Corvane_Info.ini'
+HANDHELD=$'device \\\\?\\usb#vid_18d1&pid_4ee7#test
+storage Internal storage
+folder Internal storage/DCIM/Camera
+folder Internal storage/Download
+file Internal storage/Corvane/Corvane_Info.ini
+[Before]
+Kept=1
+[Corvane]
+Name=Device Phone
+Colour=green
+[After]
+Also=kept
+.
+'
+OTHER_LINES=$'[Before]\nKept=1\n[Corvane]\nColour=green\n[After]\nAlso=kept'
+
+# other_lines_kept: every line of the stored file but Name is still there, nothing added.
+other_lines_kept() {
+  local content
+  content=$(device_file "$SETTINGS" | tr -d '\r' | grep -v '^Name=' | grep -v '^$')
+  expect "$content" "$OTHER_LINES" "every other section and key of the device file kept, in order"
+}
+
+# ---- the dialog ----
+
+case_begin "no drive has the file: the dialog opens with the device's name; Enter writes the edit"
+case_start
+use_devsim "$HANDHELD"
+run_start "\"$EXE_DOS\""
+INFO=$(probe dialog Tessaly 15000)
+expect "$(field field "$INFO")" "Device Phone" "field shows the name stored on the device"
+screenshot device-dialog.png
+if WIN=$(find_window '^Tessaly$'); then
+  keys_to "$WIN" ctrl+a && xdotool type --delay 30 "Pocket 9"
+  keys_to "$WIN" Return
+else
+  fail "xdotool cannot see the dialog: $INFO"; probe close Tessaly >/dev/null
+fi
+run_wait
+expect "$(device_name "$SETTINGS")" "Pocket 9" "edited name written into the device's file"
+other_lines_kept
+expect "$(calls IPortableDeviceResources::GetStream)" "1" "one download"
+expect "$(calls IPortableDeviceContent::CreateObjectWithPropertiesAndData)" "1" "one upload"
+expect "$(calls IPortableDeviceContent::Delete)" "1" "the old object deleted once"
+
+case_begin "Esc in the device dialog writes nothing and uploads nothing"
+case_start
+use_devsim "$HANDHELD"
+run_start "\"$EXE_DOS\""
+INFO=$(probe dialog Tessaly 15000)
+expect "$(field field "$INFO")" "Device Phone" "field shows the name stored on the device"
+if WIN=$(find_window '^Tessaly$'); then
+  keys_to "$WIN" ctrl+a && xdotool type --delay 30 "Never"
+  keys_to "$WIN" Escape
+else
+  fail "xdotool cannot see the dialog: $INFO"; probe close Tessaly >/dev/null
+fi
+run_wait
+expect "$(device_name "$SETTINGS")" "Device Phone" "device name unchanged"
+other_lines_kept
+expect "$(calls IPortableDeviceResources::GetStream)" "1" "one download (for the dialog's read)"
+expect "$(calls IPortableDeviceContent::CreateObjectWithPropertiesAndData)" "0" "no upload"
+expect "$(calls IPortableDeviceContent::Delete)" "0" "nothing deleted"
+
+# ---- the command line ----
+
+case_begin "a command-line name goes to the device with one download and one upload"
+case_start
+use_devsim "$HANDHELD"
+run_sync "\"$EXE_DOS\" Command Name"
+expect "$(device_name "$SETTINGS")" "Command Name" "name written into the device's file"
+other_lines_kept
+expect "$(calls IPortableDeviceResources::GetStream)" "1" "one download"
+expect "$(calls IPortableDeviceContent::CreateObjectWithPropertiesAndData)" "1" "one upload"
+expect "$(probe windows | sed -n 's/^count //p')" "0" "no window left over"
+
+case_begin "a handheld that takes short writes: the name survives in the temporary folder"
+case_start
+use_devsim "${HANDHELD/storage Internal storage/shortwrites
+storage Internal storage}"
+out=$(PROBE_CMDLINE="\"$EXE_DOS\" Unsaved Name" timeout 40 wine "$PROBE" run 30000 2>&1 | tr -d '\r')
+expect "$(grep -E '^(exit|timeout|error)' <<<"$out" | head -1)" "exit 0" "program ended with exit code 0"
+expect "$(device_file "$SETTINGS")" "<no file>" "no truncated settings file committed on the device"
+kept=$(ls "$WINEPREFIX"/drive_c/users/*/Temp/TMP*.tmp 2>/dev/null | head -1)
+expect "$(ini_name "${kept:-/nonexistent}")" "Unsaved Name" "the working copy holding the new name stays in the temporary folder"
+
+# ---- where the file is ----
+
+case_begin "a handheld without the app folder gives message 201"
+case_start
+use_devsim $'device \\\\?\\usb#vid_18d1&pid_4ee7#bare
+storage Internal storage
+folder Internal storage/DCIM/Camera
+file Internal storage/Download/Corvane_Info.ini
+[Corvane]
+Name=Misplaced
+.
+'
+run_start "\"$EXE_DOS\" Nowhere"
+box=$(probe msgbox Corvane 15000)
+grep -q '^text Unable to find an Android device with Corvane installed on it' <<<"$box" &&
+  pass "message 201 shown" || fail "no message 201: $box"
+grep -q '"Tessaly"' <<<"$(probe windows)" && fail "the name dialog appeared" || pass "no name dialog"
+if id=$(find_window '^Corvane$'); then keys_to "$id" Return; else probe close Corvane >/dev/null; fi
+run_wait
+expect "$(device_name 'Internal storage/Download/Corvane_Info.ini')" "Misplaced" "the file outside an app folder untouched"
+expect "$(calls IPortableDeviceManager::GetDevices)" "2" "the device was looked at (count, then fill)"
+expect "$(calls IPortableDeviceContent::CreateObjectWithPropertiesAndData)" "0" "nothing uploaded"
+
+case_begin "a drive holding the file wins over the handheld"
+E=$(drive e); settings_file "$E" $'[Corvane]\nName=On drive\n'
+case_start
+use_devsim "$HANDHELD"
+run_sync "\"$EXE_DOS\" Drive Wins"
+expect "$(ini_name "$E/Corvane/CORVANE_INFO.ini")" "Drive Wins" "name written to the drive's file"
+expect "$(device_name "$SETTINGS")" "Device Phone" "device file untouched"
+expect "$(calls IPortableDeviceResources::GetStream)" "0" "nothing downloaded from the device"
+expect "$(calls IPortableDeviceContent::CreateObjectWithPropertiesAndData)" "0" "nothing uploaded to the device"
+
+finish
