@@ -74,16 +74,25 @@ struct Figures {
     DWORD milliseconds = 0;
 };
 
+enum RunKind { DiscoveryOnly, CommandLine, Dialog };
+const char *const RunNames[] = {"discovery", "command line", "dialog"};
+const char *const RunDescriptions[] = {"discovery (start, shut down)", "command line (write)",
+                                       "dialog (read, write)"};
+
 // The program's device work: start, locate, read (dialog run only), write, shut down.
-Figures Run(const Handheld &handheld, bool dialog)
+Figures Run(const Handheld &handheld, RunKind kind)
 {
+    bool dialog = kind == Dialog;
     Figures f;
     DevsimReset();
     handheld.build();
     DWORD start = GetTickCount();
     DevStartup(1);
     char path[MAX_PATH];
-    if (DevDevicePath(path)) {
+    if (DevDevicePath(path) && kind == DiscoveryOnly) {
+        f.wrote = true;
+        DevShutdown();
+    } else if (DevDevicePath(path)) {
         if (dialog) {
             char name[16];
             DevGetProfileString("Corvane", "Name", "", name, sizeof name, path);
@@ -145,21 +154,22 @@ int main(int argc, char **argv)
 
     bool allOk = true;
     for (const Handheld &h : Handhelds) {
-        for (int dialog = 1; dialog >= 0; dialog--) {
-            Figures f = Run(h, dialog != 0);
-            const char *kind = dialog ? "dialog (read, write)" : "command line (write)";
+        for (int run = Dialog; run >= DiscoveryOnly; run--) {
+            Figures f = Run(h, (RunKind)run);
+            const char *kind = RunDescriptions[run];
             std::printf("\n== %s handheld (%s), %s run: %ld device calls, %lld bytes read, %lld written, %lu ms%s\n",
                         h.name, h.layout, kind, f.total, f.bytesRead, f.bytesWritten, f.milliseconds,
                         f.wrote ? "" : "  ** THE WRITE FAILED **");
             for (const auto &m : f.perMethod) std::printf("   %6ld  %s\n", m.second, m.first.c_str());
             char row[512];
-            std::snprintf(row, sizeof row, "| %s | %s | %ld |", h.name, dialog ? "dialog" : "command line", f.total);
+            std::snprintf(row, sizeof row, "| %s | %s | %ld |", h.name, RunNames[run], f.total);
             table += row;
             for (const char *c : columns) table += " " + std::to_string(Count(f, c)) + " |";
             std::snprintf(row, sizeof row, " %lld | %lld | %lu |\n", f.bytesRead, f.bytesWritten, f.milliseconds);
             table += row;
-            if (!f.wrote || Count(f, "IPortableDeviceResources::GetStream") != 1 ||
-                Count(f, "IPortableDeviceContent::CreateObjectWithPropertiesAndData") != 1)
+            long transfers = run == DiscoveryOnly ? 0 : 1;
+            if (!f.wrote || Count(f, "IPortableDeviceResources::GetStream") != transfers ||
+                Count(f, "IPortableDeviceContent::CreateObjectWithPropertiesAndData") != transfers)
                 allOk = false;
         }
     }
