@@ -28,6 +28,20 @@ void DevFreeId(LPWSTR id)
         CoTaskMemFree(id);
 }
 
+HRESULT DevNextChild(IEnumPortableDeviceObjectIDs *children, LPWSTR *child)
+{
+    ULONG fetched = 0;
+    *child = NULL;
+    HRESULT hr = children->Next(1, child, &fetched);
+    if (FAILED(hr))
+        return hr;
+    if (fetched == 0 || *child == NULL) {
+        *child = NULL;
+        return S_FALSE;
+    }
+    return S_OK;
+}
+
 int DevAnsiLeadByte(unsigned char byte)
 {
     return IsDBCSLeadByte(byte);

@@ -11,6 +11,9 @@ int DevIsDevicePath(LPCSTR path);
 int DevIsSearchHandle(HANDLE handle);
 // Frees an object id unless it is RootFolderId, which the connection owns.
 void DevFreeId(LPWSTR id);
+// The next child of an enumeration, one id per Next: S_OK with an id the caller frees,
+// S_FALSE at the end (Next answers S_FALSE with nothing fetched), or the failure.
+HRESULT DevNextChild(IEnumPortableDeviceObjectIDs *children, LPWSTR *child);
 // The ANSI code page's lead-byte test, for splitting 8-bit paths.
 int DevAnsiLeadByte(unsigned char byte);
 // 8-bit (ANSI code page) to UTF-16 in a 260-unit buffer and back; 0 on failure.

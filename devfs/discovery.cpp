@@ -104,14 +104,13 @@ HRESULT SearchForAppFolder(int depth, BOOL parentIsAppFolder, LPWSTR grandparent
         return hr;
     for (;;) {
         LPWSTR child = NULL;
-        ULONG fetched = 0;
-        hr = children->Next(1, &child, &fetched);
-        if (FAILED(hr))
-            break;
-        if (fetched == 0 || child == NULL) {
-            hr = S_OK;
+        hr = DevNextChild(children, &child);
+        if (hr == S_FALSE) {
+            hr = S_OK;   // every child seen
             break;
         }
+        if (FAILED(hr))
+            break;
         hr = SearchForAppFolder(depth + 1, childrenAreInAppFolder, parentId, objectId, child, properties);
         if (FAILED(hr)) {
             CoTaskMemFree(child);

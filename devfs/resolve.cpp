@@ -41,14 +41,13 @@ HRESULT FindChildByName(LPCWSTR parentId, LPCWSTR name, LPWSTR *out)
     }
     for (;;) {
         LPWSTR child = NULL;
-        ULONG fetched = 0;
-        hr = children->Next(1, &child, &fetched);
-        if (FAILED(hr))
-            break;
-        if (fetched == 0 || child == NULL) {
-            hr = S_OK;
+        hr = DevNextChild(children, &child);
+        if (hr == S_FALSE) {
+            hr = S_OK;   // every child seen
             break;
         }
+        if (FAILED(hr))
+            break;
         LPWSTR childName = NULL;
         hr = GetObjectStringProperty(properties, child, WPD_OBJECT_ORIGINAL_FILE_NAME, &childName);
         if (FAILED(hr)) {

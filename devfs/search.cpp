@@ -14,14 +14,9 @@ HRESULT DevFindNextOnDevice(HANDLE handle, WIN32_FIND_DATAA *findData)
         return hr;
     for (;;) {
         LPWSTR child = NULL;
-        ULONG fetched = 0;
-        hr = slot->enumerator->Next(1, &child, &fetched);
-        if (FAILED(hr))
-            break;
-        if (fetched == 0 || child == NULL) {
-            hr = S_FALSE;
-            break;
-        }
+        hr = DevNextChild(slot->enumerator, &child);
+        if (hr != S_OK)
+            break;   // S_FALSE: no child left
         LPWSTR name = NULL;
         hr = GetObjectStringProperty(properties, child, WPD_OBJECT_ORIGINAL_FILE_NAME, &name);
         if (FAILED(hr) || name == NULL || !DevPatternMatch(slot->pattern, name)) {
