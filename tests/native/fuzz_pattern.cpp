@@ -3,19 +3,12 @@
 // Properties checked: equality is symmetric and reflexive, a name matches itself, "*" matches
 // everything, and '*' plus any tail of a name (in any A-Z case) matches that name.
 #include "devpath_cases.h"
+#include "fuzz_check.h"
 
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-
-#define FUZZ_CHECK(cond, msg)                                                 \
-    do {                                                                      \
-        if (!(cond)) {                                                        \
-            fprintf(stderr, "invariant broken: %s (%s)\n", msg, #cond);       \
-            abort();                                                          \
-        }                                                                     \
-    } while (0)
 
 static DevWChar *Copy(const DevWChar *units, size_t count)
 {

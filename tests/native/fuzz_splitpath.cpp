@@ -3,19 +3,12 @@
 // The splitter must never write past its 260-character parts, and the parts must put the
 // input back together whenever it fits.
 #include "devpath_cases.h"
+#include "fuzz_check.h"
 
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-
-#define FUZZ_CHECK(cond, msg)                                                 \
-    do {                                                                      \
-        if (!(cond)) {                                                        \
-            fprintf(stderr, "invariant broken: %s (%s)\n", msg, #cond);       \
-            abort();                                                          \
-        }                                                                     \
-    } while (0)
 
 static int Terminated(const char *buffer)
 {

@@ -66,20 +66,27 @@ other_lines_kept() {
 
 # ---- the dialog ----
 
+# Runs the program without a name, checks the dialog shows the device's name, types TEXT
+# and ends the dialog with KEY (Return or Escape); SHOT, when given, keeps a screenshot.
+edit_device_dialog() {
+  local text=$1 key=$2 shot=${3:-}
+  run_start "\"$EXE_DOS\""
+  INFO=$(probe dialog Tessaly 15000)
+  expect "$(field field "$INFO")" "Device Phone" "field shows the name stored on the device"
+  [ -n "$shot" ] && screenshot "$shot"
+  if WIN=$(find_window '^Tessaly$'); then
+    keys_to "$WIN" ctrl+a && xdotool type --delay 30 "$text"
+    keys_to "$WIN" "$key"
+  else
+    fail "xdotool cannot see the dialog: $INFO"; probe close Tessaly >/dev/null
+  fi
+  run_wait
+}
+
 case_begin "no drive has the file: the dialog opens with the device's name; Enter writes the edit"
 case_start
 use_devsim "$HANDHELD"
-run_start "\"$EXE_DOS\""
-INFO=$(probe dialog Tessaly 15000)
-expect "$(field field "$INFO")" "Device Phone" "field shows the name stored on the device"
-screenshot device-dialog.png
-if WIN=$(find_window '^Tessaly$'); then
-  keys_to "$WIN" ctrl+a && xdotool type --delay 30 "Pocket 9"
-  keys_to "$WIN" Return
-else
-  fail "xdotool cannot see the dialog: $INFO"; probe close Tessaly >/dev/null
-fi
-run_wait
+edit_device_dialog "Pocket 9" Return device-dialog.png
 expect "$(device_name "$SETTINGS")" "Pocket 9" "edited name written into the device's file"
 other_lines_kept
 expect "$(calls IPortableDeviceResources::GetStream)" "1" "one download"
@@ -89,16 +96,7 @@ expect "$(calls IPortableDeviceContent::Delete)" "1" "the old object deleted onc
 case_begin "Esc in the device dialog writes nothing and uploads nothing"
 case_start
 use_devsim "$HANDHELD"
-run_start "\"$EXE_DOS\""
-INFO=$(probe dialog Tessaly 15000)
-expect "$(field field "$INFO")" "Device Phone" "field shows the name stored on the device"
-if WIN=$(find_window '^Tessaly$'); then
-  keys_to "$WIN" ctrl+a && xdotool type --delay 30 "Never"
-  keys_to "$WIN" Escape
-else
-  fail "xdotool cannot see the dialog: $INFO"; probe close Tessaly >/dev/null
-fi
-run_wait
+edit_device_dialog "Never" Escape
 expect "$(device_name "$SETTINGS")" "Device Phone" "device name unchanged"
 other_lines_kept
 expect "$(calls IPortableDeviceResources::GetStream)" "1" "one download (for the dialog's read)"
