@@ -17,9 +17,10 @@ int DevIsDevicePath(LPCSTR path)
     return path != NULL && path[0] == '*';
 }
 
+// The whole pointer counts: on 64-bit Windows a real handle may end in the same 32 bits.
 int DevIsSearchHandle(HANDLE handle)
 {
-    return ((DWORD)(ULONG_PTR)handle & 0xFFFFFF00u) == DEV_SEARCH_HANDLE_BASE;
+    return ((ULONG_PTR)handle & ~(ULONG_PTR)0xFF) == DEV_SEARCH_HANDLE_BASE;
 }
 
 void DevFreeId(LPWSTR id)

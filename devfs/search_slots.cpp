@@ -25,7 +25,7 @@ SearchSlot *DevSlotLookup(HANDLE handle)
 {
     if (!DevIsSearchHandle(handle))
         return NULL;
-    SearchSlot *slot = &DevConnection.search[(DWORD)(ULONG_PTR)handle & 0xFFu];
+    SearchSlot *slot = &DevConnection.search[(ULONG_PTR)handle & 0xFF];
     return slot->inUse ? slot : NULL;
 }
 
@@ -43,7 +43,7 @@ void DevSlotRelease(HANDLE handle)
 {
     if (!DevIsSearchHandle(handle) || DevConnection.deviceUnavailable)
         return;
-    ReleaseSlot(&DevConnection.search[(DWORD)(ULONG_PTR)handle & 0xFFu]);
+    ReleaseSlot(&DevConnection.search[(ULONG_PTR)handle & 0xFF]);
 }
 
 void DevSlotReleaseAll(void)
