@@ -2,7 +2,6 @@
 # A name on the command line is written whole, exactly as typed after the program name;
 # a tail of blanks only counts as no name and shows the dialog.
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
-need_display "$@"
 
 TAB=$'\t'
 # command line | Name expected in the file | why

@@ -3,7 +3,6 @@
 # prefix answers CoCreateInstance with the devices of a scenario file and writes the
 # device's state (tree and call counts) back, which is what these cases examine.
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
-need_display "$@"
 : "${DEVSIM_DLL:?DEVSIM_DLL must name the built devsim.dll}"
 
 # use_devsim SCENARIO: after case_start, registers devsim.dll in the case's prefix and points

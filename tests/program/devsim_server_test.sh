@@ -4,7 +4,7 @@
 # state (tree and call counts) back when the client ends.
 set -euo pipefail
 source "$SOURCE_DIR/scripts/wine-env"
-work=$(mktemp -d)
+work=$(mktemp -d "$BUILD_DIR/program-tmp.XXXXXX")
 base_prefix=$WINEPREFIX
 export WINEPREFIX=$work/prefix
 cleanup() { wineserver -k >/dev/null 2>&1 || true; rm -rf "$work"; }

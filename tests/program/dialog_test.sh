@@ -2,7 +2,6 @@
 # The name dialog, driven by real keys and mouse clicks under Xvfb: where it opens, what
 # it shows, and what OK, Enter, Esc, Cancel and the close box write.
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
-need_display "$@"
 
 # open_dialog STORED_FILE_CONTENT: a fresh case with E: holding the settings file,
 # Tessaly.EXE started without a name; leaves the probe's view in $INFO, the X id in $WIN.

@@ -9,7 +9,9 @@ set -u
 : "${SOURCE_DIR:=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
 : "${BUILD_DIR:=$SOURCE_DIR/build}"
 : "${ARTIFACTS_DIR:=$BUILD_DIR/artifacts}"
-export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="
+# The loader and prefix of the build under test (TESSALY_ARCH); wine and wineserver below
+# are the project's commands for that loader.
+source "$SOURCE_DIR/scripts/wine-env"
 
 PROBE="$TOOLS_DIR/winprobe.exe"
 EXE_DOS='C:\Tessaly\Tessaly.EXE'     # every case runs its own copy from here
@@ -20,7 +22,8 @@ FAILED=0
 CASE=""
 CASE_DIR=""
 
-# The whole script runs under one private X server; re-run ourselves inside it once.
+# The whole script runs under one private X server; re-run ourselves inside it once. Sourced
+# without arguments, lib.sh sees the script's own.
 need_display() {
   if [ -z "${TESSALY_UNDER_XVFB:-}" ]; then
     export TESSALY_UNDER_XVFB=1
@@ -28,25 +31,22 @@ need_display() {
   fi
 }
 
-# The booted prefix every case copies: the caller's (scripts/test exports it), else
-# the build's, else a new one made by scripts/setup.
+# The booted prefix every case copies: the build's private one, made by scripts/setup when
+# it is not there yet.
 source_prefix() {
-  local p
-  for p in "${TESSALY_SOURCE_PREFIX:-}" "${WINEPREFIX:-}" "$BUILD_DIR/wineprefix"; do
-    if [ -n "$p" ] && [ -f "$p/.tessaly-ready" ]; then
-      echo "$p"
-      return 0
-    fi
-  done
-  WINEPREFIX="$BUILD_DIR/wineprefix" "$SOURCE_DIR/scripts/setup" >&2 || return 1
-  echo "$BUILD_DIR/wineprefix"
+  if [ "$(cat "$WINEPREFIX/.tessaly-ready" 2>/dev/null)" != "$WINEARCH" ]; then
+    "$SOURCE_DIR/scripts/setup" >&2 || return 1
+  fi
+  echo "$WINEPREFIX"
 }
 
+need_display "$@"   # before anything is made: the script starts afresh under Xvfb
 TESSALY_SOURCE_PREFIX=$(source_prefix) || { echo "FAIL - no Wine prefix to copy"; exit 1; }
 [ -f "$PROBE" ] || { echo "FAIL - $PROBE is missing (build the winprobe target)"; exit 1; }
 [ -f "$TESSALY_EXE" ] || { echo "FAIL - $TESSALY_EXE is missing"; exit 1; }
 mkdir -p "$ARTIFACTS_DIR"
-TEMP_ROOT=$(mktemp -d "${TMPDIR:-/tmp}/tessaly-program.XXXXXX")
+# Case prefixes live under the build folder: nothing outside it is ever made or removed.
+TEMP_ROOT=$(mktemp -d "$BUILD_DIR/program-tmp.XXXXXX")
 
 cleanup() {
   [ -n "$CASE_DIR" ] && WINEPREFIX="$CASE_DIR/prefix" timeout 10 wineserver -k >/dev/null 2>&1

@@ -2,7 +2,6 @@
 # Where Tessaly.EXE looks for the settings file: the configured Root, then the ready
 # drives in list order (any drive type), else one message box and nothing written.
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
-need_display "$@"
 
 long_name() { head -c "$1" /dev/zero | tr '\0' 'r'; }
 
