@@ -1,12 +1,16 @@
-// Resource checks on the built Tessaly.EXE, read back through Win32 the way the program
-// and the shell read them: dialog template bytes, string table, version block, and that
-// nothing else (no icon, no manifest) is in the file.
+// Checks on the shipped 32-bit Tessaly.EXE as a file, never executed (the tests run the
+// x86-64 twin): its PE header and imports read from the bytes, and its resources read back
+// through Win32 the way the program and the shell read them: dialog template bytes, string
+// table, version block, and that nothing else (no icon, no manifest) is in the file.
 #include <windows.h>
 #include <winver.h>
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
 #include <string.h>
+#include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -16,10 +20,10 @@ namespace {
 
 const WORD kEnglishUS = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
 
-// TESSALY_EXE holds a Linux path; Wine's own converter gives its DOS name.
+// SHIPPED_EXE holds a Linux path; Wine's own converter gives its DOS name.
 std::string ExePath()
 {
-    const char *unixPath = getenv("TESSALY_EXE");
+    const char *unixPath = getenv("SHIPPED_EXE");
     if (unixPath == nullptr || *unixPath == '\0')
         return "";
     typedef WCHAR *(CDECL * ToDos)(const char *);
@@ -43,12 +47,12 @@ std::string ExePath()
     return path;
 }
 
-class ResourcesTest : public ::testing::Test {
+class ShippedExeTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         path = ExePath();
-        ASSERT_FALSE(path.empty()) << "TESSALY_EXE is not set: it must name the built Tessaly.EXE";
+        ASSERT_FALSE(path.empty()) << "SHIPPED_EXE is not set: it must name the shipped 32-bit Tessaly.EXE";
         module = LoadLibraryExA(path.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
         ASSERT_NE(module, nullptr) << "cannot load " << path << " as a data file, error " << GetLastError();
     }
@@ -113,7 +117,7 @@ struct Item {
     std::string className, text;
 };
 
-TEST_F(ResourcesTest, DialogTemplateMatchesTheLayout)
+TEST_F(ShippedExeTest, DialogTemplateMatchesTheLayout)
 {
     HRSRC found = FindResourceExA(module, (LPCSTR)RT_DIALOG, "TESSALY", kEnglishUS);
     ASSERT_NE(found, nullptr) << "no dialog named TESSALY in English (United States)";
@@ -189,7 +193,7 @@ TEST_F(ResourcesTest, DialogTemplateMatchesTheLayout)
     }
 }
 
-TEST_F(ResourcesTest, StringTableHoldsCaptionAndNotFoundMessage)
+TEST_F(ShippedExeTest, StringTableHoldsCaptionAndNotFoundMessage)
 {
     struct {
         UINT id;
@@ -214,7 +218,7 @@ TEST_F(ResourcesTest, StringTableHoldsCaptionAndNotFoundMessage)
     EXPECT_LT(strlen(strings[1].text), 512u) << "message 201 no longer fits ShowMessage's buffer";
 }
 
-TEST_F(ResourcesTest, VersionBlockIsUSEnglishCodePage1252)
+TEST_F(ShippedExeTest, VersionBlockIsUSEnglishCodePage1252)
 {
     DWORD ignored = 0;
     DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
@@ -265,7 +269,7 @@ BOOL CALLBACK CollectType(HMODULE, LPSTR type, LONG_PTR list)
     return TRUE;
 }
 
-TEST_F(ResourcesTest, OnlyDialogStringsAndVersionNoIconNoManifest)
+TEST_F(ShippedExeTest, OnlyDialogStringsAndVersionNoIconNoManifest)
 {
     std::vector<std::string> types;
     EnumResourceTypesA(module, CollectType, (LONG_PTR)&types);
@@ -278,6 +282,87 @@ TEST_F(ResourcesTest, OnlyDialogStringsAndVersionNoIconNoManifest)
         EXPECT_NE(t, "#" + std::to_string((UINT_PTR)RT_MANIFEST)) << "the program must have no manifest";
     }
     EXPECT_EQ(all, "#5 #6 #16 ") << "resource types should be exactly dialog (5), strings (6) and version (16)";
+}
+
+// ---- PE header and imports, from the file's bytes ----
+
+// The file's bytes and a reader of PE32 structures by relative virtual address.
+struct PeImage {
+    std::vector<char> bytes;
+    const IMAGE_NT_HEADERS32 *nt = nullptr;
+
+    template <class T>
+    const T *At(size_t offset) const
+    {
+        return offset + sizeof(T) <= bytes.size() ? (const T *)(bytes.data() + offset) : nullptr;
+    }
+    // File offset of a relative virtual address, through the section table; 0 when outside.
+    size_t Offset(DWORD rva) const
+    {
+        const IMAGE_SECTION_HEADER *section = IMAGE_FIRST_SECTION(nt);
+        for (WORD i = 0; i < nt->FileHeader.NumberOfSections; i++, section++) {
+            if ((const char *)(section + 1) > bytes.data() + bytes.size())
+                return 0;
+            DWORD size = std::max(section->Misc.VirtualSize, section->SizeOfRawData);
+            if (rva >= section->VirtualAddress && rva < section->VirtualAddress + size)
+                return rva - section->VirtualAddress + section->PointerToRawData;
+        }
+        return 0;
+    }
+    std::string String(DWORD rva) const
+    {
+        size_t offset = Offset(rva);
+        std::string text;
+        while (offset != 0 && offset < bytes.size() && bytes[offset] != '\0')
+            text += bytes[offset++];
+        return text;
+    }
+};
+
+std::string Lower(std::string text)
+{
+    for (char &c : text)
+        c = (char)tolower((unsigned char)c);
+    return text;
+}
+
+TEST(ShippedExeFile, IsA32BitGuiProgramImportingOnlyDllsEveryWindowsHas)
+{
+    const char *unixPath = getenv("SHIPPED_EXE");
+    ASSERT_TRUE(unixPath != nullptr && *unixPath != '\0') << "SHIPPED_EXE must name the shipped Tessaly.EXE";
+    std::string path = ExePath();
+    std::ifstream in(path, std::ios::binary);
+    ASSERT_TRUE(in.good()) << "cannot read " << path << " (" << unixPath << "): build the i686 tree first";
+    PeImage pe;
+    pe.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+
+    const IMAGE_DOS_HEADER *dos = pe.At<IMAGE_DOS_HEADER>(0);
+    ASSERT_TRUE(dos != nullptr && dos->e_magic == IMAGE_DOS_SIGNATURE) << path << " does not start with MZ";
+    pe.nt = pe.At<IMAGE_NT_HEADERS32>((size_t)dos->e_lfanew);
+    ASSERT_TRUE(pe.nt != nullptr && pe.nt->Signature == IMAGE_NT_SIGNATURE) << "no PE signature in " << path;
+    EXPECT_EQ(IMAGE_FILE_MACHINE_I386, pe.nt->FileHeader.Machine)
+        << "the shipped EXE must be for i386 (0x14c); machine 0x" << std::hex << pe.nt->FileHeader.Machine;
+    ASSERT_EQ(IMAGE_NT_OPTIONAL_HDR32_MAGIC, pe.nt->OptionalHeader.Magic)
+        << "the shipped EXE must be PE32 (0x10b), not PE32+ (0x20b)";
+    EXPECT_EQ(IMAGE_SUBSYSTEM_WINDOWS_GUI, pe.nt->OptionalHeader.Subsystem)
+        << "the shipped EXE must be a GUI program: a console subsystem opens a console window";
+
+    // Statically linked: nothing from the compiler's runtime DLLs or the portable-device
+    // DLLs, which are reached through COM.
+    const char *const everyWindowsHas[] = {"kernel32.dll", "user32.dll", "gdi32.dll",  "ole32.dll",
+                                           "oleaut32.dll", "advapi32.dll", "msvcrt.dll"};
+    const IMAGE_DATA_DIRECTORY &imports = pe.nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    size_t offset = pe.Offset(imports.VirtualAddress);
+    ASSERT_NE(0u, offset) << "the import table lies outside every section";
+    std::vector<std::string> dlls;
+    for (const IMAGE_IMPORT_DESCRIPTOR *d = pe.At<IMAGE_IMPORT_DESCRIPTOR>(offset); d != nullptr && d->Name != 0;
+         d = pe.At<IMAGE_IMPORT_DESCRIPTOR>(offset += sizeof *d))
+        dlls.push_back(pe.String(d->Name));
+    EXPECT_FALSE(dlls.empty()) << "no import table entries were found";
+    for (const std::string &dll : dlls)
+        EXPECT_NE(std::end(everyWindowsHas),
+                  std::find(std::begin(everyWindowsHas), std::end(everyWindowsHas), Lower(dll)))
+            << "the shipped EXE imports " << dll << ", which not every Windows has";
 }
 
 }  // namespace

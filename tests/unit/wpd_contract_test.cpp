@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <string>
+#include <type_traits>
 #include "devfs/wpd.h"
 
 namespace {
@@ -22,13 +23,70 @@ int SlotOf(M member)
     return (int)((raw.ptr - 1) / sizeof(void *));
 }
 
+// Every method of the contract with its vtable slot from the fact sheet; the MinGW types
+// interfaces at the slots the layer calls.
+#define CONTRACT_METHODS(X) \
+    X(IPortableDeviceManager, GetDevices, 3) X(IPortableDeviceManager, RefreshDeviceList, 4) \
+    X(IPortableDeviceManager, GetDeviceFriendlyName, 5) X(IPortableDeviceManager, GetDeviceDescription, 6) \
+    X(IPortableDeviceManager, GetDeviceManufacturer, 7) X(IPortableDeviceManager, GetDeviceProperty, 8) \
+    X(IPortableDeviceManager, GetPrivateDevices, 9) \
+    X(IPortableDevice, Open, 3) X(IPortableDevice, SendCommand, 4) X(IPortableDevice, Content, 5) \
+    X(IPortableDevice, Capabilities, 6) X(IPortableDevice, Cancel, 7) X(IPortableDevice, Close, 8) \
+    X(IPortableDevice, Advise, 9) X(IPortableDevice, Unadvise, 10) X(IPortableDevice, GetPnPDeviceID, 11) \
+    X(IPortableDeviceContent, EnumObjects, 3) X(IPortableDeviceContent, Properties, 4) \
+    X(IPortableDeviceContent, Transfer, 5) X(IPortableDeviceContent, CreateObjectWithPropertiesOnly, 6) \
+    X(IPortableDeviceContent, CreateObjectWithPropertiesAndData, 7) X(IPortableDeviceContent, Delete, 8) \
+    X(IPortableDeviceContent, GetObjectIDsFromPersistentUniqueIDs, 9) X(IPortableDeviceContent, Cancel, 10) \
+    X(IPortableDeviceContent, Move, 11) X(IPortableDeviceContent, Copy, 12) \
+    X(IPortableDeviceProperties, GetSupportedProperties, 3) X(IPortableDeviceProperties, GetPropertyAttributes, 4) \
+    X(IPortableDeviceProperties, GetValues, 5) X(IPortableDeviceProperties, SetValues, 6) \
+    X(IPortableDeviceProperties, Delete, 7) X(IPortableDeviceProperties, Cancel, 8) \
+    X(IPortableDeviceResources, GetSupportedResources, 3) X(IPortableDeviceResources, GetResourceAttributes, 4) \
+    X(IPortableDeviceResources, GetStream, 5) X(IPortableDeviceResources, Delete, 6) \
+    X(IPortableDeviceResources, Cancel, 7) X(IPortableDeviceResources, CreateResource, 8) \
+    X(IEnumPortableDeviceObjectIDs, Next, 3) X(IEnumPortableDeviceObjectIDs, Skip, 4) \
+    X(IEnumPortableDeviceObjectIDs, Reset, 5) X(IEnumPortableDeviceObjectIDs, Clone, 6) \
+    X(IEnumPortableDeviceObjectIDs, Cancel, 7) \
+    X(IPortableDeviceDataStream, Read, 3) X(IPortableDeviceDataStream, Write, 4) \
+    X(IPortableDeviceDataStream, Seek, 5) X(IPortableDeviceDataStream, SetSize, 6) \
+    X(IPortableDeviceDataStream, CopyTo, 7) X(IPortableDeviceDataStream, Commit, 8) \
+    X(IPortableDeviceDataStream, Revert, 9) X(IPortableDeviceDataStream, LockRegion, 10) \
+    X(IPortableDeviceDataStream, UnlockRegion, 11) X(IPortableDeviceDataStream, Stat, 12) \
+    X(IPortableDeviceDataStream, Clone, 13) X(IPortableDeviceDataStream, GetObjectID, 14) \
+    X(IPortableDeviceDataStream, Cancel, 15) \
+    X(IPortableDeviceValues, GetCount, 3) X(IPortableDeviceValues, SetStringValue, 7) \
+    X(IPortableDeviceValues, GetStringValue, 8) X(IPortableDeviceValues, SetUnsignedIntegerValue, 9) \
+    X(IPortableDeviceValues, SetUnsignedLargeIntegerValue, 13) X(IPortableDeviceValues, GetErrorValue, 20) \
+    X(IPortableDeviceValues, SetGuidValue, 27) X(IPortableDeviceValues, GetGuidValue, 28) \
+    X(IPortableDeviceValues, Clear, 42) \
+    X(IPortableDeviceKeyCollection, GetCount, 3) X(IPortableDeviceKeyCollection, GetAt, 4) \
+    X(IPortableDeviceKeyCollection, Add, 5) X(IPortableDeviceKeyCollection, Clear, 6) \
+    X(IPortableDeviceKeyCollection, RemoveAt, 7) \
+    X(IPortableDevicePropVariantCollection, GetCount, 3) X(IPortableDevicePropVariantCollection, GetAt, 4) \
+    X(IPortableDevicePropVariantCollection, Add, 5) X(IPortableDevicePropVariantCollection, GetType, 6) \
+    X(IPortableDevicePropVariantCollection, ChangeType, 7) X(IPortableDevicePropVariantCollection, Clear, 8) \
+    X(IPortableDevicePropVariantCollection, RemoveAt, 9)
+
+#if defined(__i386__) || defined(_M_IX86)
+// On 32-bit Windows a COM method must be __stdcall: a method declared without
+// STDMETHODCALLTYPE compiles to thiscall and corrupts the stack on the first real call.
+// Elsewhere there is one calling convention and nothing to check.
+template <class M>
+struct IsStdcall : std::false_type {};
+template <class C, class R, class... A>
+struct IsStdcall<R (__stdcall C::*)(A...)> : std::true_type {};
+#define STDCALL_CHECK(I, M, N) \
+    static_assert(IsStdcall<decltype(&I::M)>::value, #I "::" #M " must be declared STDMETHODCALLTYPE (__stdcall)");
+CONTRACT_METHODS(STDCALL_CHECK)
+#endif
+
 struct SlotRow {
     const char *interfaceName;
     const char *method;
     int expected;
     int actual;
 };
-#define SLOT(I, M, N) {#I, #M, N, SlotOf(&I::M)}
+#define SLOT(I, M, N) {#I, #M, N, SlotOf(&I::M)},
 
 TEST(WpdContract, EveryVtableSlotMatchesTheFactSheet)
 {
@@ -36,59 +94,8 @@ TEST(WpdContract, EveryVtableSlotMatchesTheFactSheet)
         // Sanity of the decoding itself.
         {"IUnknown", "QueryInterface", 0,
          SlotOf(static_cast<HRESULT (STDMETHODCALLTYPE IUnknown::*)(REFIID, void **)>(&IUnknown::QueryInterface))},
-         SLOT(IUnknown, AddRef, 1), SLOT(IUnknown, Release, 2),
-
-        SLOT(IPortableDeviceManager, GetDevices, 3), SLOT(IPortableDeviceManager, RefreshDeviceList, 4),
-        SLOT(IPortableDeviceManager, GetDeviceFriendlyName, 5), SLOT(IPortableDeviceManager, GetDeviceDescription, 6),
-        SLOT(IPortableDeviceManager, GetDeviceManufacturer, 7), SLOT(IPortableDeviceManager, GetDeviceProperty, 8),
-        SLOT(IPortableDeviceManager, GetPrivateDevices, 9),
-
-        SLOT(IPortableDevice, Open, 3), SLOT(IPortableDevice, SendCommand, 4), SLOT(IPortableDevice, Content, 5),
-        SLOT(IPortableDevice, Capabilities, 6), SLOT(IPortableDevice, Cancel, 7), SLOT(IPortableDevice, Close, 8),
-        SLOT(IPortableDevice, Advise, 9), SLOT(IPortableDevice, Unadvise, 10),
-        SLOT(IPortableDevice, GetPnPDeviceID, 11),
-
-        SLOT(IPortableDeviceContent, EnumObjects, 3), SLOT(IPortableDeviceContent, Properties, 4),
-        SLOT(IPortableDeviceContent, Transfer, 5), SLOT(IPortableDeviceContent, CreateObjectWithPropertiesOnly, 6),
-        SLOT(IPortableDeviceContent, CreateObjectWithPropertiesAndData, 7), SLOT(IPortableDeviceContent, Delete, 8),
-        SLOT(IPortableDeviceContent, GetObjectIDsFromPersistentUniqueIDs, 9), SLOT(IPortableDeviceContent, Cancel, 10),
-        SLOT(IPortableDeviceContent, Move, 11), SLOT(IPortableDeviceContent, Copy, 12),
-
-        SLOT(IPortableDeviceProperties, GetSupportedProperties, 3),
-        SLOT(IPortableDeviceProperties, GetPropertyAttributes, 4), SLOT(IPortableDeviceProperties, GetValues, 5),
-        SLOT(IPortableDeviceProperties, SetValues, 6), SLOT(IPortableDeviceProperties, Delete, 7),
-        SLOT(IPortableDeviceProperties, Cancel, 8),
-
-        SLOT(IPortableDeviceResources, GetSupportedResources, 3),
-        SLOT(IPortableDeviceResources, GetResourceAttributes, 4), SLOT(IPortableDeviceResources, GetStream, 5),
-        SLOT(IPortableDeviceResources, Delete, 6), SLOT(IPortableDeviceResources, Cancel, 7),
-        SLOT(IPortableDeviceResources, CreateResource, 8),
-
-        SLOT(IEnumPortableDeviceObjectIDs, Next, 3), SLOT(IEnumPortableDeviceObjectIDs, Skip, 4),
-        SLOT(IEnumPortableDeviceObjectIDs, Reset, 5), SLOT(IEnumPortableDeviceObjectIDs, Clone, 6),
-        SLOT(IEnumPortableDeviceObjectIDs, Cancel, 7),
-
-        SLOT(IPortableDeviceDataStream, Read, 3), SLOT(IPortableDeviceDataStream, Write, 4),
-        SLOT(IPortableDeviceDataStream, Seek, 5), SLOT(IPortableDeviceDataStream, SetSize, 6),
-        SLOT(IPortableDeviceDataStream, CopyTo, 7), SLOT(IPortableDeviceDataStream, Commit, 8),
-        SLOT(IPortableDeviceDataStream, Revert, 9), SLOT(IPortableDeviceDataStream, LockRegion, 10),
-        SLOT(IPortableDeviceDataStream, UnlockRegion, 11), SLOT(IPortableDeviceDataStream, Stat, 12),
-        SLOT(IPortableDeviceDataStream, Clone, 13), SLOT(IPortableDeviceDataStream, GetObjectID, 14),
-        SLOT(IPortableDeviceDataStream, Cancel, 15),
-
-        // The MinGW types interfaces, at the slots the layer calls.
-        SLOT(IPortableDeviceValues, GetCount, 3), SLOT(IPortableDeviceValues, SetStringValue, 7),
-        SLOT(IPortableDeviceValues, GetStringValue, 8), SLOT(IPortableDeviceValues, SetUnsignedIntegerValue, 9),
-        SLOT(IPortableDeviceValues, SetUnsignedLargeIntegerValue, 13), SLOT(IPortableDeviceValues, GetErrorValue, 20),
-        SLOT(IPortableDeviceValues, SetGuidValue, 27), SLOT(IPortableDeviceValues, GetGuidValue, 28),
-        SLOT(IPortableDeviceValues, Clear, 42),
-        SLOT(IPortableDeviceKeyCollection, GetCount, 3), SLOT(IPortableDeviceKeyCollection, GetAt, 4),
-        SLOT(IPortableDeviceKeyCollection, Add, 5), SLOT(IPortableDeviceKeyCollection, Clear, 6),
-        SLOT(IPortableDeviceKeyCollection, RemoveAt, 7),
-        SLOT(IPortableDevicePropVariantCollection, GetCount, 3), SLOT(IPortableDevicePropVariantCollection, GetAt, 4),
-        SLOT(IPortableDevicePropVariantCollection, Add, 5), SLOT(IPortableDevicePropVariantCollection, GetType, 6),
-        SLOT(IPortableDevicePropVariantCollection, ChangeType, 7), SLOT(IPortableDevicePropVariantCollection, Clear, 8),
-        SLOT(IPortableDevicePropVariantCollection, RemoveAt, 9),
+        SLOT(IUnknown, AddRef, 1) SLOT(IUnknown, Release, 2)
+        CONTRACT_METHODS(SLOT)
     };
     for (const SlotRow &r : rows)
         EXPECT_EQ(r.expected, r.actual) << r.interfaceName << "::" << r.method << " sits in vtable slot " << r.actual
