@@ -43,7 +43,7 @@ public:
         HRESULT hr = SimCall("IPortableDeviceContent::Properties");
         if (FAILED(hr)) return hr;
         if (!properties) return E_POINTER;
-        *properties = SimNewProperties(device);
+        *properties = SimNewProperties(device, readOnly);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Transfer(IPortableDeviceResources **resources) override

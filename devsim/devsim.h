@@ -32,6 +32,7 @@ std::wstring DevsimObjectId(int device, int object);
 std::wstring DevsimName(int device, int object);      // empty when it has none
 std::string DevsimData(int device, int object);
 std::vector<int> DevsimChildren(int device, int object);   // live children, device order
+int DevsimObjectById(int device, const wchar_t *id);       // live object of that id, or -1
 void DevsimRemove(int device, int object);            // as if deleted on the handheld
 
 // ---- scripted behaviour -------------------------------------------------------------
@@ -52,7 +53,7 @@ void DevsimSetFtmMissing(bool on);                // CLSID_PortableDeviceFTM not
 // The rule fails the nth call (1-based, counted from when the rule is set) of that method
 // with hr; with objectId, only calls concerning that object id are counted. Several rules
 // may be active. The id a call concerns: Open the PnP id; EnumObjects, Next, Skip, Reset,
-// Clone the parent listed; GetValues, GetSupportedProperties, GetStream and a download
+// Clone the parent listed; GetValues, SetValues, GetSupportedProperties, GetStream and a download
 // stream's methods the object; CreateObjectWithPropertiesAndData the parent id set in the
 // values; Delete the first id of the collection; upload streams and value sets none.
 // A failing call returns before it does or writes anything.
@@ -61,6 +62,12 @@ void DevsimFailCall(const char *method, int nth, HRESULT hr, const wchar_t *obje
 void DevsimFailNthCall(long nth, HRESULT hr);
 // Delete answers S_FALSE without deleting (the device refused that object).
 void DevsimSetDeleteRefused(int device, bool on);
+// SetValues refuses every property, WPD_OBJECT_ORIGINAL_FILE_NAME included (no renaming).
+void DevsimSetRenameRefused(int device, bool on);
+// GetValues answers S_FALSE and gives key (null: every key asked) a VT_ERROR value holding
+// hr, as a device does for a property it could not read this time. Applies to the nth call
+// concerning objectId (null: any object; nth 0: every such call), counted from now.
+void DevsimValueError(const wchar_t *objectId, const PROPERTYKEY *key, int nth, HRESULT hr);
 
 // How the device answers (as real handhelds do, within reason):
 //   Next: S_OK with the full count, S_FALSE with fewer (0 at the end); ids CoTaskMemAlloc'd.
@@ -76,6 +83,10 @@ void DevsimSetDeleteRefused(int device, bool on);
 //   deleted then.
 //   GetValues leaves out keys the object lacks, so Get...Value on them fails with
 //   HRESULT_FROM_WIN32(ERROR_NOT_FOUND); a value of another type gives DISP_E_TYPEMISMATCH.
+//   SetValues renames an object through WPD_OBJECT_ORIGINAL_FILE_NAME (the id stays); every
+//   other key is read-only. It answers S_FALSE with a VT_ERROR per key in the results when a
+//   key was refused: HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS) for a name a live sibling has
+//   exactly, E_ACCESSDENIED for read-only keys, read-only sessions and rename-refusing devices.
 //   An unknown object id gives HRESULT_FROM_WIN32(ERROR_NOT_FOUND) everywhere.
 
 // ---- records and counters -----------------------------------------------------------
@@ -120,6 +131,7 @@ void DevsimRevokeMallocSpy();
 //   file PATH                    a file; its content lines follow, ended by a line "."
 //   hex PATH HEXBYTES            a file given as hex bytes ("-" for none); PATH ends at the last space
 //   delete-refused               Delete answers S_FALSE without deleting
+//   rename-refused               SetValues refuses renaming
 //   ftm-missing                  (anywhere) CLSID_PortableDeviceFTM is not served
 // A PATH's first component is a storage when a deeper line creates it implicitly. File
 // content lines each end with CRLF. The server DLL without DEVSIM_SCENARIO serves the demo

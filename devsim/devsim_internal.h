@@ -30,6 +30,7 @@ struct SimDevice {
     DWORD readSize = 262144, writeSize = 262144;
     bool shortWrites = false;
     bool deleteRefused = false;
+    bool renameRefused = false;
     std::vector<DevsimOpenRecord> opens;
 };
 
@@ -64,6 +65,10 @@ void SimRecordWrite(DWORD given, DWORD stored);
 void SimRecordCreate(const std::vector<DevsimProperty> &properties);
 void SimRecordCommit();
 void SimResetRules();
+// Value errors for one GetValues call concerning objectId: the keys (all keys asked when
+// anyKey) the answer must give as VT_ERROR values.
+struct SimValueError { bool anyKey; PROPERTYKEY key; HRESULT hr; };
+std::vector<SimValueError> SimValueErrorsForCall(const wchar_t *objectId);
 std::map<std::string, long> SimCallCounts();
 
 // ---- values (values.cpp) ---------------------------------------------------------------
@@ -95,7 +100,7 @@ bool SimKeyEqual(const PROPERTYKEY &a, const PROPERTYKEY &b);
 IPortableDeviceManager *SimNewManager();
 IPortableDevice *SimNewDevice();
 IPortableDeviceContent *SimNewContent(int device, bool readOnly);
-IPortableDeviceProperties *SimNewProperties(int device);
+IPortableDeviceProperties *SimNewProperties(int device, bool readOnly);
 IPortableDeviceResources *SimNewResources(int device);
 IEnumPortableDeviceObjectIDs *SimNewEnumerator(const std::wstring &parentId, const std::vector<std::wstring> &ids,
                                                size_t position);

@@ -271,6 +271,17 @@ void DevsimSetDeleteRefused(int device, bool on)
     if (SimDevice *d = SimFindDevice(device)) d->deleteRefused = on;
 }
 
+void DevsimSetRenameRefused(int device, bool on)
+{
+    DevsimLock lock;
+    if (SimDevice *d = SimFindDevice(device)) d->renameRefused = on;
+}
+
+int DevsimObjectById(int device, const wchar_t *id)
+{
+    return id ? SimObjectNumber(device, id) : -1;
+}
+
 std::vector<DevsimOpenRecord> DevsimOpens(int device)
 {
     DevsimLock lock;

@@ -46,9 +46,29 @@ HRESULT NotImplemented(const char *method)
     return FAILED(hr) ? hr : E_NOTIMPL;
 }
 
+SimValue SimError(HRESULT hr)
+{
+    SimValue v;
+    v.type = VT_ERROR;
+    v.number = (ULONGLONG)(LONGLONG)hr;
+    return v;
+}
+
+// Gives key the value v in list, adding it when missing.
+void Put(SimValueList *list, const PROPERTYKEY &key, const SimValue &v)
+{
+    for (auto &entry : *list)
+        if (SimKeyEqual(entry.first, key)) {
+            entry.second = v;
+            return;
+        }
+    list->push_back(std::make_pair(key, v));
+}
+
 class SimProperties : public SimCom<IPortableDeviceProperties> {
 public:
     int device = -1;
+    bool readOnly = false;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override
     {
@@ -75,7 +95,8 @@ public:
     {
         return NotImplemented("IPortableDeviceProperties::GetPropertyAttributes");
     }
-    // Keys the object does not have are left out of the answer.
+    // Keys the object does not have are left out of the answer; a scripted value error turns
+    // keys into VT_ERROR values and the answer into S_FALSE.
     HRESULT STDMETHODCALLTYPE GetValues(LPCWSTR objectId, IPortableDeviceKeyCollection *keys,
                                         IPortableDeviceValues **values) override
     {
@@ -93,12 +114,56 @@ public:
             for (const PROPERTYKEY &k : wanted) take = take || SimKeyEqual(k, entry.first);
             if (take) answer.push_back(entry);
         }
+        std::vector<SimValueError> errors = SimValueErrorsForCall(objectId);
+        for (const SimValueError &e : errors) {
+            if (!e.anyKey)
+                Put(&answer, e.key, SimError(e.hr));
+            else if (keys)
+                for (const PROPERTYKEY &k : wanted) Put(&answer, k, SimError(e.hr));
+            else
+                for (auto &entry : answer) entry.second = SimError(e.hr);
+        }
         *values = SimNewValues(answer);
-        return S_OK;
+        return errors.empty() ? S_OK : S_FALSE;
     }
-    HRESULT STDMETHODCALLTYPE SetValues(LPCWSTR, IPortableDeviceValues *, IPortableDeviceValues **) override
+
+    // Only the file name can be set, and only to a name no live sibling has: a rename.
+    HRESULT STDMETHODCALLTYPE SetValues(LPCWSTR objectId, IPortableDeviceValues *values,
+                                        IPortableDeviceValues **results) override
     {
-        return NotImplemented("IPortableDeviceProperties::SetValues");
+        HRESULT hr = SimCall("IPortableDeviceProperties::SetValues", objectId);
+        if (FAILED(hr)) return hr;
+        if (!objectId || !values || !results) return E_POINTER;
+        SimValueList wanted, outcome;
+        if (!SimReadValues(values, &wanted)) return E_INVALIDARG;
+        DevsimLock lock;
+        SimDevice *d = SimFindDevice(device);
+        int object = SimObjectNumber(device, objectId);
+        if (!d || object < 0) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+        bool allSet = true, renamed = false;
+        for (const auto &entry : wanted) {
+            HRESULT result = E_ACCESSDENIED;
+            if (SimKeyEqual(entry.first, WPD_OBJECT_ORIGINAL_FILE_NAME) && entry.second.type == VT_LPWSTR &&
+                !readOnly && !d->renameRefused && object != DEVSIM_ROOT) {
+                SimObject *o = SimFindObject(device, object);
+                const std::wstring &name = entry.second.text;
+                bool taken = name.empty();
+                for (int sibling : DevsimChildren(device, o->parent))
+                    taken = taken || (sibling != object && DevsimName(device, sibling) == name);
+                result = taken ? HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS) : S_OK;
+                if (!taken) {
+                    o = SimFindObject(device, object);
+                    o->hasName = true;
+                    o->name = name;
+                    renamed = true;
+                }
+            }
+            allSet = allSet && SUCCEEDED(result);
+            outcome.push_back(std::make_pair(entry.first, SimError(result)));
+        }
+        *results = SimNewValues(outcome);
+        if (renamed) SimAfterMutation();
+        return allSet ? S_OK : S_FALSE;
     }
     HRESULT STDMETHODCALLTYPE Delete(LPCWSTR, IPortableDeviceKeyCollection *) override
     {
@@ -113,9 +178,10 @@ public:
 
 }  // namespace
 
-IPortableDeviceProperties *SimNewProperties(int device)
+IPortableDeviceProperties *SimNewProperties(int device, bool readOnly)
 {
     SimProperties *p = new SimProperties;
     p->device = device;
+    p->readOnly = readOnly;
     return p;
 }

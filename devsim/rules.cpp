@@ -11,8 +11,16 @@ struct CallRule {
     HRESULT hr;
     int seen;
 };
+struct ValueErrorRule {
+    bool anyObject;
+    std::wstring objectId;
+    SimValueError error;
+    int nth;   // 0: every call
+    int seen;
+};
 struct Rules {
     std::vector<CallRule> calls;
+    std::vector<ValueErrorRule> valueErrors;
     long sweepNth = 0;
     HRESULT sweepHr = S_OK;
     long sweepSeen = 0;
@@ -67,4 +75,30 @@ void DevsimFailNthCall(long nth, HRESULT hr)
     Script().sweepNth = nth;
     Script().sweepHr = hr;
     Script().sweepSeen = 0;
+}
+
+void DevsimValueError(const wchar_t *objectId, const PROPERTYKEY *key, int nth, HRESULT hr)
+{
+    DevsimLock lock;
+    ValueErrorRule rule;
+    rule.anyObject = (objectId == nullptr);
+    rule.objectId = objectId ? objectId : L"";
+    rule.error.anyKey = (key == nullptr);
+    rule.error.key = key ? *key : PROPERTYKEY{};
+    rule.error.hr = hr;
+    rule.nth = nth;
+    rule.seen = 0;
+    Script().valueErrors.push_back(rule);
+}
+
+std::vector<SimValueError> SimValueErrorsForCall(const wchar_t *objectId)
+{
+    DevsimLock lock;
+    std::vector<SimValueError> errors;
+    for (ValueErrorRule &rule : Script().valueErrors) {
+        if (!rule.anyObject && (!objectId || rule.objectId != objectId)) continue;
+        rule.seen++;
+        if (rule.nth == 0 || rule.seen == rule.nth) errors.push_back(rule.error);
+    }
+    return errors;
 }

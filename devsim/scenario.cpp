@@ -113,6 +113,8 @@ bool DevsimLoadScenario(const char *path)
             DevsimSetShortWrites(device, true);
         } else if (word == "delete-refused") {
             DevsimSetDeleteRefused(device, true);
+        } else if (word == "rename-refused") {
+            DevsimSetRenameRefused(device, true);
         } else if (word == "storage") {
             if (rest.empty()) return false;
             DevsimAddStorage(device, SimWide(rest).c_str());
@@ -189,6 +191,7 @@ bool DevsimSaveState(const char *path)
         fprintf(f, "optimal %lu %lu\n", (unsigned long)dev.readSize, (unsigned long)dev.writeSize);
         if (dev.shortWrites) fprintf(f, "shortwrites\n");
         if (dev.deleteRefused) fprintf(f, "delete-refused\n");
+        if (dev.renameRefused) fprintf(f, "rename-refused\n");
         SimSaveTree(f, (int)d, DEVSIM_ROOT, "");
     }
     for (const auto &entry : SimCallCounts()) fprintf(f, "count %s %ld\n", entry.first.c_str(), entry.second);
