@@ -62,7 +62,7 @@ BOOL DevCopyFile(LPCSTR existingPath, LPCSTR newPath, BOOL failIfExists)
 {
     if (!DevIsDevicePath(existingPath) && !DevIsDevicePath(newPath))
         return CopyFileA(existingPath, newPath, failIfExists);
-    if (DevConnection.deviceUnavailable)
+    if (!DevDeviceReady())
         return 0;
     return DevCopyFileOnDevice(existingPath, newPath);
 }
@@ -71,7 +71,7 @@ BOOL DevDeleteFile(LPCSTR path)
 {
     if (!DevIsDevicePath(path))
         return DeleteFileA(path);
-    if (DevConnection.deviceUnavailable)
+    if (!DevDeviceReady())
         return 0;
     return DevDeleteFileOnDevice(path);
 }
@@ -80,11 +80,12 @@ HANDLE DevFindFirstFile(LPCSTR path, WIN32_FIND_DATAA *findData)
 {
     if (!DevIsDevicePath(path))
         return FindFirstFileA(path, findData);
-    if (DevConnection.deviceUnavailable)
+    if (!DevDeviceReady())
         return INVALID_HANDLE_VALUE;
     return DevFindFirstFileOnDevice(path, findData);
 }
 
+// A SearchHandle exists only once a device is open: handles never start discovery.
 BOOL DevFindNextFile(HANDLE handle, WIN32_FIND_DATAA *findData)
 {
     if (!DevIsSearchHandle(handle))
@@ -125,7 +126,7 @@ DWORD DevGetProfileString(LPCSTR section, LPCSTR key, LPCSTR defaultValue,
 {
     if (!DevIsDevicePath(file))
         return GetPrivateProfileStringA(section, key, defaultValue, out, size, file);
-    if (DevConnection.deviceUnavailable)
+    if (!DevDeviceReady())
         return DevCopyDefault(defaultValue, out, size);
     return DevGetProfileStringOnDevice(section, key, defaultValue, out, size, file);
 }
@@ -134,15 +135,23 @@ BOOL DevWriteProfileString(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file
 {
     if (!DevIsDevicePath(file))
         return WritePrivateProfileStringA(section, key, value, file);
-    if (DevConnection.deviceUnavailable)
+    if (!DevDeviceReady())
         return 0;
     return DevWriteProfileStringOnDevice(section, key, value, file);
 }
 
 int DevDevicePath(LPSTR out)
 {
-    if (DevConnection.deviceUnavailable)
+    if (!DevDeviceReady())
         return 0;
     lstrcpyA(out, SettingsDevicePath);
+    return 1;
+}
+
+int DevKeptCopyPath(LPSTR out)
+{
+    if (DevConnection.workingCopy.keptLocalPath[0] == '\0')
+        return 0;
+    lstrcpyA(out, DevConnection.workingCopy.keptLocalPath);
     return 1;
 }

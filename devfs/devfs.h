@@ -27,11 +27,13 @@ struct SearchSlot {
 struct WorkingCopy {
     char cachedDevicePath[DEV_PATH_CHARS];
     char cachedLocalPath[DEV_PATH_CHARS];
+    char keptLocalPath[DEV_PATH_CHARS];   // a copy left on disk because a write-back lost the device file
 };
 
 // Everything the layer holds, from DevStartup to DevShutdown.
 struct DeviceConnection {
     int deviceUnavailable;               // 0 only while a device with the settings file is open
+    int discoveryPending;                // 1 from DevStartup(1) until a device path is first needed
     IPortableDevice *device;
     IPortableDeviceContent *content;
     WCHAR *RootFolderId;                 // folder holding the app folder; base of device paths
@@ -52,6 +54,9 @@ DWORD DevGetProfileString(LPCSTR section, LPCSTR key, LPCSTR defaultValue,
                           LPSTR out, DWORD size, LPCSTR file);
 BOOL DevWriteProfileString(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file);
 int DevDevicePath(LPSTR out);
+// After a write that failed to reach the device and left it without its file: 1 with the
+// local file (260 characters) that holds the settings; 0 otherwise.
+int DevKeptCopyPath(LPSTR out);
 void DevStartup(int enableDevices);
 void DevShutdown(void);
 

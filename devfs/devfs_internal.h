@@ -29,15 +29,31 @@ void DevSlotRelease(HANDLE handle);
 void DevSlotReleaseAll(void);
 
 // --- discovery (discovery.cpp) ---
+// Runs the discovery DevStartup deferred, the first time a device path needs it; 1 when a
+// device with the settings file is open.
+int DevDeviceReady(void);
 HRESULT SearchForAppFolder(int depth, BOOL parentIsAppFolder, LPWSTR grandparentId, LPWSTR parentId,
                            LPWSTR objectId, IPortableDeviceProperties *properties);
+
+// --- property reads (object_properties.cpp) ---
+// One string property: S_OK with a string the caller frees, or none when the object lacks
+// it; a failure when the device could not read it (a VT_ERROR value holds the reason).
 HRESULT GetObjectStringProperty(IPortableDeviceProperties *properties, LPCWSTR objectId,
                                 REFPROPERTYKEY key, LPWSTR *out);
+// The file name (as above) and the content type, when readable, in one request.
+HRESULT GetObjectNameAndType(IPortableDeviceProperties *properties, LPCWSTR objectId, LPWSTR *name,
+                             GUID *type, BOOL *hasType);
 
 // --- resolution (resolve.cpp); paths are prepared copies ('*' replaced by 'C') ---
+// What resolution answers when some component of the path matches no child: the device
+// answered, and there is no such object. A code of our own, so no device failure passes for it.
+#define DEV_E_NO_SUCH_OBJECT MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0E01)
 HRESULT ResolveObjectId(LPCSTR path, LPWSTR *out);
 HRESULT ResolveParentFolder(LPCSTR path, LPWSTR *parentOut, char *baseNameOut, char *extensionOut);
 HRESULT FindChildByName(LPCWSTR parentId, LPCWSTR name, LPWSTR *out);
+// One pass over a folder's children for several names: ids[i] is the first child whose name
+// equals names[i], or none; realNames[i] (when asked) its name as the device spells it.
+HRESULT FindChildrenByName(LPCWSTR parentId, const LPCWSTR *names, int count, LPWSTR *ids, LPWSTR *realNames);
 
 // --- transfers (transfer.cpp) ---
 HRESULT DownloadObject(IPortableDeviceContent *content, LPCWSTR objectId, LPCWSTR localPath);
@@ -46,6 +62,9 @@ HRESULT BuildObjectProperties(LPCWSTR parentId, LPCWSTR baseName, LPCWSTR extens
 HRESULT UploadFile(IPortableDeviceContent *content, LPCWSTR localPath, LPCWSTR parentId,
                    LPCWSTR baseName, LPCWSTR extension);
 BOOL DevCopyFileOnDevice(LPCSTR existingPath, LPCSTR newPath);
+// Uploads localPath over the device path, never leaving the device without its file when a
+// rename can avoid it; *deviceIntact is 0 when the device lost its file under that name.
+HRESULT UploadReplacing(LPCSTR localPath, LPCSTR devicePath, int *deviceIntact);
 BOOL DevDeleteFileOnDevice(LPCSTR path);
 
 // --- search handles (search.cpp) ---

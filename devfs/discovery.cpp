@@ -1,4 +1,5 @@
-// Start-up, discovery of the handheld that carries the app folder, and shut-down.
+// Start-up, discovery of the handheld that carries the app folder, and shut-down. Discovery
+// waits until a device path is first needed.
 #include "devfs/devfs_internal.h"
 
 enum { MAX_DEVICES = 128 };
@@ -47,57 +48,60 @@ static void ReleaseConnection(void)
     ReleaseDevice();
 }
 
-HRESULT GetObjectStringProperty(IPortableDeviceProperties *properties, LPCWSTR objectId,
-                                REFPROPERTYKEY key, LPWSTR *out)
+// Whether an object's children can matter within the depth: a child of an app folder may be
+// the settings file itself; anywhere else the file lies at least two levels further down.
+static int ChildrenCanMatter(int depth, BOOL isAppFolder, int searchDepth)
 {
-    IPortableDeviceKeyCollection *keys = NULL;
-    IPortableDeviceValues *values = NULL;
-    *out = NULL;
-    HRESULT hr = CoCreateInstance(CLSID_PortableDeviceKeyCollection, NULL, CLSCTX_INPROC_SERVER,
-                                  IID_IPortableDeviceKeyCollection, (void **)&keys);
-    if (SUCCEEDED(hr))
-        hr = keys->Add(key);
-    if (SUCCEEDED(hr))
-        hr = properties->GetValues(objectId, keys, &values);
-    // An object without the property is not a failure: out stays none.
-    if (SUCCEEDED(hr) && FAILED(values->GetStringValue(key, out)))
-        *out = NULL;
-    if (values != NULL)
-        values->Release();
-    if (keys != NULL)
-        keys->Release();
-    return hr;
+    return depth + (isAppFolder ? 1 : 2) <= searchDepth;
+}
+
+// Photos, documents and plain files have no children to ask for; folders, storages and
+// objects of a missing or unknown type may.
+static int MayHaveChildren(BOOL hasType, const GUID &type)
+{
+    return !hasType || !(IsEqualGUID(type, WPD_CONTENT_TYPE_IMAGE) || IsEqualGUID(type, WPD_CONTENT_TYPE_DOCUMENT) ||
+                         IsEqualGUID(type, WPD_CONTENT_TYPE_UNSPECIFIED));
 }
 
 // Depth-first walk in the device's order for a "Corvane_Info.ini" directly inside a folder
 // named "Corvane". On a find the three ids go to DevConnection, which owns them from then on.
+// Only what could still lead to a match is looked at: the name and type of an object in one
+// read, its children only when one of them could be, or hold, the settings file.
 HRESULT SearchForAppFolder(int depth, BOOL parentIsAppFolder, LPWSTR grandparentId, LPWSTR parentId,
                            LPWSTR objectId, IPortableDeviceProperties *properties)
 {
-    if (depth > ReadSearchDepth())
+    int searchDepth = ReadSearchDepth();
+    if (depth > searchDepth)
         return S_OK;
 
-    LPWSTR name = NULL;
-    HRESULT hr = GetObjectStringProperty(properties, objectId, WPD_OBJECT_ORIGINAL_FILE_NAME, &name);
-    if (FAILED(hr))
-        return hr;
-
-    BOOL childrenAreInAppFolder = FALSE;
-    if (name != NULL) {
-        // A grandparent always exists below the root; the check keeps a named root from
-        // ever producing a RootFolderId of none.
-        if (parentIsAppFolder && grandparentId != NULL && DevNameEqual(name, InfoFileName)) {
-            DevConnection.RootFolderId = grandparentId;
-            DevConnection.AppFolderId = parentId;
-            DevConnection.InfoFileId = objectId;
+    // The root object's name never matters: its children have no grandparent, so none of
+    // them can be the settings file.
+    BOOL isAppFolder = FALSE;
+    BOOL mayHaveChildren = TRUE;
+    HRESULT hr = S_OK;
+    if (depth > 0) {
+        LPWSTR name = NULL;
+        GUID type;
+        BOOL hasType = FALSE;
+        hr = GetObjectNameAndType(properties, objectId, &name, &type, &hasType);
+        if (FAILED(hr))
+            return hr;
+        if (name != NULL) {
+            if (parentIsAppFolder && grandparentId != NULL && DevNameEqual(name, InfoFileName)) {
+                DevConnection.RootFolderId = grandparentId;
+                DevConnection.AppFolderId = parentId;
+                DevConnection.InfoFileId = objectId;
+                CoTaskMemFree(name);
+                return S_OK;
+            }
+            isAppFolder = DevNameEqual(name, AppFolderName);
             CoTaskMemFree(name);
-            return S_OK;
         }
-        childrenAreInAppFolder = DevNameEqual(name, AppFolderName);
-        CoTaskMemFree(name);
+        mayHaveChildren = MayHaveChildren(hasType, type);
     }
+    if (!mayHaveChildren || !ChildrenCanMatter(depth, isAppFolder, searchDepth))
+        return S_OK;
 
-    // A file is asked for its children like a folder: it simply has none.
     IEnumPortableDeviceObjectIDs *children = NULL;
     hr = DevConnection.content->EnumObjects(0, objectId, NULL, &children);
     if (FAILED(hr))
@@ -111,7 +115,7 @@ HRESULT SearchForAppFolder(int depth, BOOL parentIsAppFolder, LPWSTR grandparent
         }
         if (FAILED(hr))
             break;
-        hr = SearchForAppFolder(depth + 1, childrenAreInAppFolder, parentId, objectId, child, properties);
+        hr = SearchForAppFolder(depth + 1, isAppFolder, parentId, objectId, child, properties);
         if (FAILED(hr)) {
             CoTaskMemFree(child);
             break;
@@ -178,15 +182,10 @@ static HRESULT OpenAndSearchDevice(LPCWSTR pnpId)
     return hr;
 }
 
-void DevStartup(int enableDevices)
+// Opens the first device that carries the settings file, or leaves deviceUnavailable set.
+static void DiscoverDevice(void)
 {
-    CoInitializeEx(NULL, COINIT_MULTITHREADED);
-    ZeroMemory(&DevConnection, sizeof DevConnection);
-    if (!enableDevices) {
-        DevConnection.deviceUnavailable = 1;
-        return;
-    }
-
+    DevConnection.deviceUnavailable = 0;
     IPortableDeviceManager *manager = NULL;
     LPWSTR deviceIds[MAX_DEVICES] = { 0 };
     DWORD count = 0;
@@ -218,10 +217,32 @@ void DevStartup(int enableDevices)
     }
 }
 
+// COM is ready from here on, but no device is looked for until a device path is first
+// needed: a settings file under Root or on a drive never costs a walk over the handheld.
+void DevStartup(int enableDevices)
+{
+    CoInitializeEx(NULL, COINIT_MULTITHREADED);
+    ZeroMemory(&DevConnection, sizeof DevConnection);
+    DevConnection.deviceUnavailable = 1;
+    DevConnection.discoveryPending = enableDevices != 0;
+}
+
+int DevDeviceReady(void)
+{
+    if (DevConnection.discoveryPending) {
+        DevConnection.discoveryPending = 0;
+        DiscoverDevice();
+    }
+    return !DevConnection.deviceUnavailable;
+}
+
 void DevShutdown(void)
 {
     if (!DevConnection.deviceUnavailable)
         DevSlotReleaseAll();
     ReleaseConnection();
+    // Nothing is left to reach the device through: every later device operation fails.
+    DevConnection.deviceUnavailable = 1;
+    DevConnection.discoveryPending = 0;
     CoUninitialize();
 }

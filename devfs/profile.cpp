@@ -80,10 +80,15 @@ BOOL DevWriteProfileStringOnDevice(LPCSTR section, LPCSTR key, LPCSTR value, LPC
     if (!EnsureWorkingCopy(file))
         return 0;
     BOOL result = WritePrivateProfileStringA(section, key, value, copy->cachedLocalPath);
-    if (DevCopyFile(copy->cachedLocalPath, file, 0))
+    int deviceIntact = 1;
+    if (SUCCEEDED(UploadReplacing(copy->cachedLocalPath, file, &deviceIntact)))
         return result;
-    // The device may have lost the old file already: the local copy keeps the settings
-    // (it is no longer ours to delete), and the next access downloads afresh.
+    // The next access downloads afresh. While the device holds its file the copy is of no
+    // use; where the device lost it, the copy is all that is left and stays on disk.
+    if (deviceIntact)
+        DeleteFileA(copy->cachedLocalPath);
+    else
+        lstrcpyA(copy->keptLocalPath, copy->cachedLocalPath);
     copy->cachedLocalPath[0] = '\0';
     copy->cachedDevicePath[0] = '\0';
     return 0;

@@ -16,6 +16,9 @@ static int SplitForResolution(LPCSTR path, DevPathParts *parts)
 // The folder named by drive + directory: RootFolderId (borrowed) when the directory is empty.
 static HRESULT ResolveDirectory(const DevPathParts *parts, LPWSTR *out)
 {
+    *out = NULL;
+    if (DevConnection.RootFolderId == NULL)
+        return E_FAIL;   // no device open: nothing to resolve from
     if (parts->dir[0] == '\0') {
         *out = DevConnection.RootFolderId;
         return S_OK;
@@ -26,11 +29,16 @@ static HRESULT ResolveDirectory(const DevPathParts *parts, LPWSTR *out)
     return ResolveObjectId(folderPath, out);
 }
 
-HRESULT FindChildByName(LPCWSTR parentId, LPCWSTR name, LPWSTR *out)
+HRESULT FindChildrenByName(LPCWSTR parentId, const LPCWSTR *names, int count, LPWSTR *ids, LPWSTR *realNames)
 {
     IPortableDeviceProperties *properties = NULL;
     IEnumPortableDeviceObjectIDs *children = NULL;
-    *out = NULL;
+    int left = count;
+    for (int i = 0; i < count; i++) {
+        ids[i] = NULL;
+        if (realNames != NULL)
+            realNames[i] = NULL;
+    }
     HRESULT hr = DevConnection.content->Properties(&properties);
     if (FAILED(hr))
         return hr;
@@ -39,7 +47,7 @@ HRESULT FindChildByName(LPCWSTR parentId, LPCWSTR name, LPWSTR *out)
         properties->Release();
         return hr;
     }
-    for (;;) {
+    while (left > 0) {
         LPWSTR child = NULL;
         hr = DevNextChild(children, &child);
         if (hr == S_FALSE) {
@@ -54,18 +62,42 @@ HRESULT FindChildByName(LPCWSTR parentId, LPCWSTR name, LPWSTR *out)
             CoTaskMemFree(child);
             break;
         }
-        // The first match wins; a child without a name never matches.
-        int match = childName != NULL && DevNameEqual(childName, name);
-        CoTaskMemFree(childName);
-        if (match) {
-            *out = child;
-            break;
+        // The first match of each name wins; a child without a name never matches.
+        int match = -1;
+        for (int i = 0; match < 0 && childName != NULL && i < count; i++) {
+            if (ids[i] == NULL && DevNameEqual(childName, names[i]))
+                match = i;
         }
-        CoTaskMemFree(child);
+        if (match < 0) {
+            CoTaskMemFree(child);
+            CoTaskMemFree(childName);
+            continue;
+        }
+        ids[match] = child;
+        if (realNames != NULL)
+            realNames[match] = childName;
+        else
+            CoTaskMemFree(childName);
+        left--;
     }
     children->Release();
     properties->Release();
+    if (FAILED(hr)) {
+        for (int i = 0; i < count; i++) {
+            CoTaskMemFree(ids[i]);
+            ids[i] = NULL;
+            if (realNames != NULL) {
+                CoTaskMemFree(realNames[i]);
+                realNames[i] = NULL;
+            }
+        }
+    }
     return hr;
+}
+
+HRESULT FindChildByName(LPCWSTR parentId, LPCWSTR name, LPWSTR *out)
+{
+    return FindChildrenByName(parentId, &name, 1, out, NULL);
 }
 
 HRESULT ResolveObjectId(LPCSTR path, LPWSTR *out)
@@ -76,7 +108,7 @@ HRESULT ResolveObjectId(LPCSTR path, LPWSTR *out)
         return E_FAIL;
     if (parts.dir[0] == '\0' && parts.base[0] == '\0') {
         *out = DevConnection.RootFolderId;   // borrowed: the caller must not free it
-        return S_OK;
+        return *out != NULL ? S_OK : E_FAIL;
     }
 
     char name[DEV_PATH_CHARS];
@@ -84,7 +116,9 @@ HRESULT ResolveObjectId(LPCSTR path, LPWSTR *out)
     lstrcatA(name, parts.ext);
     WCHAR wideName[DEV_PATH_CHARS];
     // An empty component (two separators, or one at the end) names nothing.
-    if (name[0] == '\0' || !DevToWide(name, wideName))
+    if (name[0] == '\0')
+        return DEV_E_NO_SUCH_OBJECT;
+    if (!DevToWide(name, wideName))
         return E_FAIL;
 
     LPWSTR parent = NULL;
@@ -101,7 +135,7 @@ HRESULT ResolveObjectId(LPCSTR path, LPWSTR *out)
     if (FAILED(hr))
         return hr;
     if (found == NULL)
-        return E_FAIL;
+        return DEV_E_NO_SUCH_OBJECT;
     if (found[0] == 0) {
         CoTaskMemFree(found);
         return E_FAIL;

@@ -1,0 +1,76 @@
+// Property reads of device objects: the keys wanted in one GetValues call, and each value
+// read back so that "the device could not read it" never passes for "the object has none".
+#include "devfs/devfs_internal.h"
+
+// Reasons a device gives in a VT_ERROR value for a property the object simply does not have.
+static int MeansNoSuchProperty(HRESULT reason)
+{
+    return reason == HRESULT_FROM_WIN32(ERROR_NOT_FOUND) || reason == HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED) ||
+           reason == E_NOTIMPL;
+}
+
+// GetValues for the given keys of one object. S_FALSE from the device (some value could not
+// be read) is a success here: each value says for itself.
+static HRESULT RequestValues(IPortableDeviceProperties *properties, LPCWSTR objectId, const PROPERTYKEY *keys,
+                             int count, IPortableDeviceValues **values)
+{
+    IPortableDeviceKeyCollection *collection = NULL;
+    *values = NULL;
+    HRESULT hr = CoCreateInstance(CLSID_PortableDeviceKeyCollection, NULL, CLSCTX_INPROC_SERVER,
+                                  IID_IPortableDeviceKeyCollection, (void **)&collection);
+    for (int i = 0; SUCCEEDED(hr) && i < count; i++)
+        hr = collection->Add(keys[i]);
+    if (SUCCEEDED(hr))
+        hr = properties->GetValues(objectId, collection, values);
+    if (FAILED(hr) && *values != NULL) {
+        (*values)->Release();
+        *values = NULL;
+    }
+    if (collection != NULL)
+        collection->Release();
+    return FAILED(hr) ? hr : S_OK;
+}
+
+// The string under key: S_OK with a string the caller frees, or none when the object lacks
+// it; the reason as a failure when the device answered that it could not read it.
+static HRESULT TakeString(IPortableDeviceValues *values, REFPROPERTYKEY key, LPWSTR *out)
+{
+    *out = NULL;
+    if (SUCCEEDED(values->GetStringValue(key, out)))
+        return S_OK;
+    *out = NULL;
+    HRESULT reason = S_OK;
+    if (FAILED(values->GetErrorValue(key, &reason)) || MeansNoSuchProperty(reason))
+        return S_OK;   // absent, or of another type: no such string
+    return FAILED(reason) ? reason : E_FAIL;
+}
+
+HRESULT GetObjectStringProperty(IPortableDeviceProperties *properties, LPCWSTR objectId,
+                                REFPROPERTYKEY key, LPWSTR *out)
+{
+    IPortableDeviceValues *values = NULL;
+    *out = NULL;
+    HRESULT hr = RequestValues(properties, objectId, &key, 1, &values);
+    if (SUCCEEDED(hr)) {
+        hr = TakeString(values, key, out);
+        values->Release();
+    }
+    return hr;
+}
+
+HRESULT GetObjectNameAndType(IPortableDeviceProperties *properties, LPCWSTR objectId, LPWSTR *name,
+                             GUID *type, BOOL *hasType)
+{
+    const PROPERTYKEY keys[] = { WPD_OBJECT_ORIGINAL_FILE_NAME, WPD_OBJECT_CONTENT_TYPE };
+    IPortableDeviceValues *values = NULL;
+    *name = NULL;
+    *hasType = FALSE;
+    HRESULT hr = RequestValues(properties, objectId, keys, 2, &values);
+    if (SUCCEEDED(hr)) {
+        hr = TakeString(values, WPD_OBJECT_ORIGINAL_FILE_NAME, name);
+        // An unreadable type only costs a look at the children.
+        *hasType = SUCCEEDED(hr) && SUCCEEDED(values->GetGuidValue(WPD_OBJECT_CONTENT_TYPE, type));
+        values->Release();
+    }
+    return hr;
+}
