@@ -14,5 +14,6 @@ INT_PTR CALLBACK NameDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
 BOOL CenterWindow(HWND hwnd, HWND owner);
 int LocateSettingsFile(void);
 void ShowMessage(HWND owner, UINT textId, UINT style);
+void ShowNotSaved(HWND owner);
 
 #endif

@@ -13,23 +13,7 @@ enum {
     ROOT_MAX_CHARS = SETTINGS_PATH_CHARS - 1 - 1 - (sizeof AppFolder - 1) - (sizeof SettingsFile - 1),
     DRIVE_LIST_CHARS = 1024,
     VOLUME_NAME_CHARS = 261,
-    CAPTION_CHARS = 128,
-    MESSAGE_CHARS = 512,
 };
-
-// Loads caption 200 and the text textId and shows them in a message box: the only way
-// the program ever tells the user anything.
-void ShowMessage(HWND owner, UINT textId, UINT style)
-{
-    char caption[CAPTION_CHARS];
-    char text[MESSAGE_CHARS];
-
-    caption[0] = '\0';
-    text[0] = '\0';
-    LoadStringA(hInstance, IDS_CAPTION, caption, CAPTION_CHARS);
-    LoadStringA(hInstance, textId, text, MESSAGE_CHARS);
-    MessageBoxA(owner, text, caption, style);
-}
 
 // Tries each ready drive in list order; 1 when one holds Corvane\CORVANE_INFO.ini at
 // its root, with SettingsPath naming that file.

@@ -5,7 +5,8 @@
 enum { NAME_CHARS = 16 };   // 15 characters and the terminator
 
 // The dialog TESSALY: shows the stored name when it opens and writes the field on OK
-// only. Esc and the close box arrive as IDCANCEL and write nothing.
+// only, saying so when the write failed. Esc and the close box arrive as IDCANCEL and
+// write nothing.
 INT_PTR CALLBACK NameDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     char name[NAME_CHARS];
@@ -26,7 +27,8 @@ INT_PTR CALLBACK NameDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         case IDOK:
             name[0] = '\0';
             GetWindowTextA(GetDlgItem(hwnd, IDC_NAME), name, NAME_CHARS);
-            DevWriteProfileString("Corvane", "Name", name, SettingsPath);
+            if (!DevWriteProfileString("Corvane", "Name", name, SettingsPath))
+                ShowNotSaved(hwnd);
             EndDialog(hwnd, 1);
             return TRUE;
         case IDCANCEL:

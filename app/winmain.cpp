@@ -2,7 +2,8 @@
 #include "devfs/devfs.h"
 
 // One straight run: start the device layer, find the settings file, then write the
-// name from the command line or let the user edit it; the exit code is always 0.
+// name from the command line or let the user edit it; a write that fails is told, and the
+// exit code is always 0.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine, int showCommand)
 {
     const char *name;
@@ -17,10 +18,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR command
         return 0;
 
     name = CommandTail(GetCommandLineA());
-    if (*name != '\0')
-        DevWriteProfileString("Corvane", "Name", name, SettingsPath);
-    else
+    if (*name != '\0') {
+        if (!DevWriteProfileString("Corvane", "Name", name, SettingsPath))
+            ShowNotSaved(NULL);
+    } else {
         DialogBoxParamA(hInstance, "TESSALY", NULL, NameDialogProc, 0);
+    }
 
     DevShutdown();
     return 0;

@@ -5,5 +5,7 @@
 #define IDC_NAME        100   // name field of the dialog TESSALY
 #define IDS_CAPTION     200   // caption of every message box
 #define IDS_NOT_FOUND   201   // no settings file anywhere
+#define IDS_NOT_SAVED   202   // writing the name failed; the settings file is as it was
+#define IDS_NOT_SAVED_KEPT 203   // writing the name failed; a local copy holds the settings (%s)
 
 #endif
