@@ -54,11 +54,18 @@ void DeviceTest::SetConfig(const char *key, const char *value)
                     << ConfigPath();
 }
 
-void DeviceTest::Start(int enableDevices)
+void DeviceTest::StartOnly(int enableDevices)
 {
     DevStartup(enableDevices);
     started_ = true;
     shutDown_ = false;
+}
+
+void DeviceTest::Start(int enableDevices)
+{
+    StartOnly(enableDevices);
+    char path[MAX_PATH];
+    DevDevicePath(path);
 }
 
 void DeviceTest::Shutdown()

@@ -18,7 +18,10 @@ protected:
     int AddDemoHandheld(const wchar_t *pnpId = L"\\\\?\\usb#demo");
     // Writes key in section "Corvane" of the local configuration file; null value deletes it.
     void SetConfig(const char *key, const char *value);
-    void Start(int enableDevices = 1);   // DevStartup
+    // DevStartup, then what the program does when no drive holds the settings file: ask for
+    // the device path, which runs discovery.
+    void Start(int enableDevices = 1);
+    void StartOnly(int enableDevices = 1);   // DevStartup alone: discovery still pending
     void Shutdown();                     // DevShutdown
 
     // Full path of the local configuration file in the Windows directory.

@@ -180,7 +180,8 @@ Outcome Close(bool dev, HANDLE h)
 // Field by field: the record has padding on 64-bit builds, which memcmp would read.
 bool SameConnection(const DeviceConnection &a, const DeviceConnection &b)
 {
-    if (a.deviceUnavailable != b.deviceUnavailable || a.device != b.device || a.content != b.content ||
+    if (a.deviceUnavailable != b.deviceUnavailable || a.discoveryPending != b.discoveryPending ||
+        a.device != b.device || a.content != b.content ||
         a.RootFolderId != b.RootFolderId || a.AppFolderId != b.AppFolderId || a.InfoFileId != b.InfoFileId ||
         lstrcmpA(a.workingCopy.cachedDevicePath, b.workingCopy.cachedDevicePath) != 0 ||
         lstrcmpA(a.workingCopy.cachedLocalPath, b.workingCopy.cachedLocalPath) != 0)

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "support/device_fixture.h"
+#include "support/local_files.h"
 #include "devfs/devfs_internal.h"
 
 namespace {
@@ -92,56 +93,151 @@ TEST_F(DiscoveryTest, SearchDepthDecidesHowDeepTheAppFolderMayLie)
     }
 }
 
-TEST_F(DiscoveryTest, NonNumericDepthExaminesOnlyTheRootObject)
+// Below depth 2 no settings file can lie (a storage's child at the least), so nothing is read.
+TEST_F(DiscoveryTest, DepthsBelowTwoFindNothingAndReadNothing)
 {
-    SetConfig("SearchDepth", "four");
-    AddDemoHandheld();
-    Start();
-    EXPECT_FALSE(Found()) << "with depth 0 the settings file at depth 3 cannot be found";
-    EXPECT_EQ(1, DevsimCallCount("IPortableDeviceProperties::GetValues"))
-        << "depth 0 reads the name of one object only";
-    EXPECT_EQ(1, DevsimCallCountFor("IPortableDeviceProperties::GetValues", L"DEVICE"))
-        << "the one object examined at depth 0 is the root \"DEVICE\"";
-    EXPECT_EQ(1, DevsimCallCount("IPortableDeviceContent::EnumObjects"))
-        << "only the root's children are enumerated (each returns at once at depth 1)";
-}
-
-TEST_F(DiscoveryTest, NegativeDepthReadsNoPropertyAtAll)
-{
-    SetConfig("SearchDepth", "-1");
-    AddDemoHandheld();
-    Start();
-    EXPECT_FALSE(Found()) << "a negative depth finds nothing";
-    EXPECT_EQ(0, DevsimCallCount("IPortableDeviceProperties::GetValues"))
-        << "a negative depth must not read even the root object's name";
-    EXPECT_EQ(0, DevsimCallCount("IPortableDeviceContent::EnumObjects"))
-        << "a negative depth must not enumerate anything";
-}
-
-TEST_F(DiscoveryTest, DepthFourIsEnumeratedButDepthFiveIsNeverRead)
-{
-    int device = DevsimAddDevice(L"\\\\?\\usb#deep");
-    int storage = DevsimAddStorage(device, L"Internal storage");    // depth 1
-    int d4 = Folders(device, storage, {L"a", L"b", L"c"});            // depth 4
-    int d5a = DevsimAddFolder(device, d4, L"d");                      // depth 5
-    int d5b = DevsimAddFile(device, d4, L"e.txt", "e");               // depth 5
-    int d6 = DevsimAddFolder(device, d5a, L"f");                      // depth 6
-    std::wstring id4 = DevsimObjectId(device, d4);
-    Start();
-    EXPECT_FALSE(Found()) << "the tree holds no settings file";
-    EXPECT_EQ(1, DevsimCallCountFor("IPortableDeviceProperties::GetValues", id4.c_str()))
-        << "the depth-4 object's name is read once";
-    EXPECT_EQ(1, DevsimCallCountFor("IPortableDeviceContent::EnumObjects", id4.c_str()))
-        << "the depth-4 object is still enumerated";
-    EXPECT_EQ(3, DevsimCallCountFor("IEnumPortableDeviceObjectIDs::Next", id4.c_str()))
-        << "each of its two children costs one Next, plus the Next that ends the enumeration";
-    for (int object : {d5a, d5b, d6}) {
-        std::wstring id = DevsimObjectId(device, object);
-        EXPECT_EQ(0, DevsimCallCountFor("IPortableDeviceProperties::GetValues", id.c_str()))
-            << "no property of an object below depth 4 may be read (" << Narrow(id) << ")";
-        EXPECT_EQ(0, DevsimCallCountFor("IPortableDeviceContent::EnumObjects", id.c_str()))
-            << "no object below depth 4 may be enumerated (" << Narrow(id) << ")";
+    for (const char *depth : {"four", "-1", "0", "1"}) {
+        SCOPED_TRACE(std::string("SearchDepth=") + depth);
+        DevsimReset();
+        SetConfig("SearchDepth", depth);
+        int device = DevsimAddDevice(L"\\\\?\\usb#shallow");
+        DevsimAddFile(device, DevsimAddStorage(device, L"Corvane"), L"Corvane_Info.ini", kInfo);
+        Start();
+        EXPECT_FALSE(Found()) << "a settings file at depth 2 lies below this depth";
+        EXPECT_EQ(0, DevsimCallCount("IPortableDeviceProperties::GetValues")) << "no name needs reading";
+        EXPECT_EQ(0, DevsimCallCount("IPortableDeviceContent::EnumObjects")) << "no folder needs listing";
+        Shutdown();
     }
+}
+
+// The walk looks only where the settings file could still be: an object's children only when
+// one of them could be the file (inside an app folder) or hold it within the depth, and never
+// the children of photos, documents and plain files. The root object's name is never read.
+TEST_F(DiscoveryTest, OnlyWhatCouldLeadToTheSettingsFileIsRead)
+{
+    int device = DevsimAddDevice(L"\\\\?\\usb#pruned");
+    int storage = DevsimAddStorage(device, L"Internal storage");                 // depth 1
+    int camera = Folders(device, storage, {L"DCIM", L"Camera"});                 // depth 3
+    int photo = DevsimAddObject(device, camera, L"IMG_1.jpg", &WPD_CONTENT_TYPE_IMAGE, &WPD_OBJECT_FORMAT_EXIF, "x", 1);
+    int typedFile = DevsimAddObject(device, storage, L"notes.txt", &WPD_CONTENT_TYPE_DOCUMENT, nullptr, "x", 1);
+    int untyped = DevsimAddObject(device, storage, L"untyped", nullptr, nullptr, nullptr, 0);   // depth 2
+    int inUntyped = DevsimAddFolder(device, untyped, L"inside");                              // depth 3
+    int deepApp = Folders(device, storage, {L"Documents", L"Corvane"});         // depth 3: an app folder
+    int deepFile = DevsimAddFile(device, deepApp, L"Other.ini", "x");           // depth 4: could be the file
+    int app = DevsimAddFolder(device, storage, L"Corvane");
+    int file = DevsimAddFile(device, app, L"Corvane_Info.ini", kInfo);
+    Start();
+    ASSERT_TRUE(Found()) << "the settings file lies directly on the storage's app folder";
+    ExpectIds(device, storage, app, file);
+
+    auto reads = [&](int object) {
+        return DevsimCallCountFor("IPortableDeviceProperties::GetValues", DevsimObjectId(device, object).c_str());
+    };
+    auto listings = [&](int object) {
+        return DevsimCallCountFor("IPortableDeviceContent::EnumObjects", DevsimObjectId(device, object).c_str());
+    };
+    EXPECT_EQ(0, reads(DEVSIM_ROOT)) << "the root object's name cannot matter";
+    EXPECT_EQ(1, listings(DEVSIM_ROOT)) << "the root's children are the storages";
+    EXPECT_EQ(1, listings(storage)) << "a storage may hold the app folder";
+    EXPECT_EQ(1, reads(camera)) << "a folder at depth 3 is read: it could be an app folder";
+    EXPECT_EQ(0, listings(camera)) << "a plain folder at depth 3 cannot hold the file within depth 4";
+    EXPECT_EQ(0, reads(photo)) << "nothing below a plain folder at depth 3 is read";
+    EXPECT_EQ(1, reads(typedFile)) << "a document on the storage is read once (name and type)";
+    EXPECT_EQ(0, listings(typedFile)) << "a document has no children to ask for";
+    EXPECT_EQ(1, listings(untyped)) << "an object of unknown type may have children";
+    EXPECT_EQ(1, reads(inUntyped)) << "the children of an object of unknown type are looked at";
+    EXPECT_EQ(1, listings(deepApp)) << "an app folder at depth 3 is listed: its children may be the file";
+    EXPECT_EQ(1, reads(deepFile)) << "a child of an app folder at depth 4 is read";
+    EXPECT_EQ(0, DevsimCallCount("IPortableDeviceProperties::GetSupportedProperties"));
+    for (const std::string &entry : DevsimCallLog())
+        EXPECT_EQ(std::string::npos, entry.find("CoCreateInstance:KeyCollection x"))
+            << "property reads ask for name and type in one request";
+    EXPECT_EQ(DevsimCallCount("IPortableDeviceProperties::GetValues"), DevsimCallCount("CoCreateInstance:KeyCollection"))
+        << "each object costs one request for its name and type together";
+}
+
+// What discovery costs does not grow with what the folders hold below the depth.
+TEST_F(DiscoveryTest, CostDoesNotGrowWithPhotosBelowTheDepth)
+{
+    long calls[2];
+    const int photos[2] = {10, 3000};
+    for (int i = 0; i < 2; i++) {
+        DevsimReset();
+        int device = DevsimAddDevice(L"\\\\?\\usb#camera");
+        int storage = DevsimAddStorage(device, L"Internal storage");
+        int camera = Folders(device, storage, {L"DCIM", L"Camera"});
+        for (int n = 0; n < photos[i]; n++)
+            DevsimAddObject(device, camera, (L"IMG_" + std::to_wstring(n) + L".jpg").c_str(), &WPD_CONTENT_TYPE_IMAGE,
+                            &WPD_OBJECT_FORMAT_EXIF, "x", 1);
+        DevsimAddFile(device, DevsimAddFolder(device, storage, L"Corvane"), L"Corvane_Info.ini", kInfo);
+        Start();
+        ASSERT_TRUE(Found());
+        calls[i] = DevsimTotalCalls();
+        Shutdown();
+    }
+    EXPECT_EQ(calls[0], calls[1]) << "discovery with " << photos[1] << " photos made " << calls[1]
+                                  << " device calls, with " << photos[0] << " photos " << calls[0];
+    EXPECT_LE(calls[1], 60) << "discovery of a small tree should stay within a few dozen calls";
+}
+
+// No device is looked for until a device path is needed: a settings file under Root or on a
+// drive costs no device call at all.
+TEST_F(DiscoveryTest, DiscoveryWaitsUntilADevicePathIsNeeded)
+{
+    AddDemoHandheld();
+    StartOnly();
+    std::string scratch = MakeScratchFolder("lazy");
+    WIN32_FIND_DATAA fd;
+    HANDLE h = DevFindFirstFile((scratch + "*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) DevFindClose(h);
+    DevWriteProfileString("Corvane", "Name", "Drive", (scratch + "settings.ini").c_str());
+    EXPECT_EQ(0, DevsimTotalCalls()) << "local work before any device path must make no device call";
+    EXPECT_EQ(1, DevConnection.discoveryPending) << "discovery should still be pending";
+    char path[MAX_PATH] = "";
+    EXPECT_EQ(1, DevDevicePath(path)) << "the first device path runs discovery";
+    EXPECT_EQ(1u, DevsimOpens(0).size()) << "the handheld is opened once";
+    long afterDiscovery = DevsimCallCount("IPortableDevice::Open");
+    EXPECT_EQ(1, DevDevicePath(path));
+    EXPECT_EQ(afterDiscovery, DevsimCallCount("IPortableDevice::Open")) << "discovery runs once";
+    Shutdown();
+    DeleteFileA((scratch + "settings.ini").c_str());
+    RemoveScratchFolder(scratch);
+
+    // Any device operation runs it as well; a run that never needs one never opens the device.
+    for (int i = 0; i < 2; i++) {
+        DevsimReset();
+        AddDemoHandheld();
+        StartOnly();
+        if (i == 0) {
+            char name[16];
+            DevGetProfileString("Corvane", "Name", "", name, sizeof name, kSettingsDevicePath);
+            EXPECT_STREQ("Demo phone", name) << "a device read starts discovery and reads the name";
+        }
+        Shutdown();
+        EXPECT_EQ(i == 0 ? 1u : 0u, DevsimOpens(0).size()) << (i == 0 ? "read" : "no device work");
+    }
+}
+
+// After shut-down nothing reaches the released device: every device operation fails cleanly.
+TEST_F(DiscoveryTest, DeviceOperationsAfterShutdownFailCleanly)
+{
+    AddDemoHandheld();
+    Start();
+    ASSERT_TRUE(Found());
+    Shutdown();
+    DevsimResetCounts();
+    char path[MAX_PATH] = "untouched";
+    EXPECT_EQ(0, DevDevicePath(path)) << "after shut-down there is no device path";
+    EXPECT_STREQ("untouched", path);
+    WIN32_FIND_DATAA fd;
+    EXPECT_EQ(INVALID_HANDLE_VALUE, DevFindFirstFile("*:\\x", &fd));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, DevFindFirstFile(kSettingsDevicePath, &fd));
+    char name[16];
+    EXPECT_EQ(4u, DevGetProfileString("Corvane", "Name", "dflt", name, sizeof name, kSettingsDevicePath));
+    EXPECT_FALSE(DevWriteProfileString("Corvane", "Name", "x", kSettingsDevicePath));
+    EXPECT_FALSE(DevCopyFile(kSettingsDevicePath, "C:\\never.ini", FALSE));
+    EXPECT_FALSE(DevDeleteFile(kSettingsDevicePath));
+    EXPECT_EQ(0, DevsimTotalCalls()) << "a device operation after shut-down reached the device";
 }
 
 TEST_F(DiscoveryTest, OnlyAFileDirectlyInsideAnAppFolderCounts)
@@ -281,7 +377,9 @@ TEST_F(DiscoveryTest, DeviceRefusingEvenReadOnlyHidesTheDevicesAfterIt)
     EXPECT_EQ(0u, DevsimOpens(second).size()) << "no device after one that cannot be opened is tried";
 }
 
-TEST_F(DiscoveryTest, AFailureWithinTheLimitEndsDiscoveryForEveryLaterDevice)
+// A failure on anything the walk reads ends discovery for that device and every later one;
+// a failure armed on something the walk never needs to read changes nothing.
+TEST_F(DiscoveryTest, AFailureOnWhatTheWalkReadsEndsDiscoveryForEveryLaterDevice)
 {
     struct Case {
         const char *why;
@@ -289,21 +387,22 @@ TEST_F(DiscoveryTest, AFailureWithinTheLimitEndsDiscoveryForEveryLaterDevice)
         const char *method;
         const wchar_t *path;  // object concerned, as a devsim path; null: any object
         int nth;
+        bool ends;            // false: the walk never reads it, and the handheld is found
     };
     const Case cases[] = {
-        {"name of the root object", 0, "IPortableDeviceProperties::GetValues", L"", 1},
-        {"name of a storage", 0, "IPortableDeviceProperties::GetValues", L"Internal storage", 1},
-        {"name of an object at depth 4", 0, "IPortableDeviceProperties::GetValues", L"Internal storage\\a\\b\\c", 1},
-        {"children of a folder", 0, "IPortableDeviceContent::EnumObjects", L"Internal storage\\a", 1},
-        {"children of an object at depth 4", 0, "IPortableDeviceContent::EnumObjects", L"Internal storage\\a\\b\\c", 1},
-        {"the second Next in a folder", 0, "IEnumPortableDeviceObjectIDs::Next", L"Internal storage\\a\\b", 2},
-        {"the last Next below depth 4", 0, "IEnumPortableDeviceObjectIDs::Next", L"Internal storage\\a\\b\\c", 2},
-        {"a key collection for a property read", 0, "CoCreateInstance:KeyCollection", nullptr, 3},
-        {"the client information", 0, "CoCreateInstance:Values", nullptr, 1},
-        {"the content service", 0, "IPortableDevice::Content", nullptr, 1},
-        {"the properties service", 0, "IPortableDeviceContent::Properties", nullptr, 1},
-        {"a name on the device that holds the file", 1, "IPortableDeviceProperties::GetValues", L"Internal storage\\DCIM", 1},
-        {"a Next on the device that holds the file", 1, "IEnumPortableDeviceObjectIDs::Next", L"Internal storage", 1},
+        {"name of a storage", 0, "IPortableDeviceProperties::GetValues", L"Internal storage", 1, true},
+        {"children of a folder", 0, "IPortableDeviceContent::EnumObjects", L"Internal storage\\a", 1, true},
+        {"the second Next in a folder", 0, "IEnumPortableDeviceObjectIDs::Next", L"Internal storage\\a", 2, true},
+        {"a key collection for a property read", 0, "CoCreateInstance:KeyCollection", nullptr, 3, true},
+        {"the client information", 0, "CoCreateInstance:Values", nullptr, 1, true},
+        {"the content service", 0, "IPortableDevice::Content", nullptr, 1, true},
+        {"the properties service", 0, "IPortableDeviceContent::Properties", nullptr, 1, true},
+        {"a name on the device that holds the file", 1, "IPortableDeviceProperties::GetValues", L"Internal storage\\DCIM", 1, true},
+        {"a Next on the device that holds the file", 1, "IEnumPortableDeviceObjectIDs::Next", L"Internal storage", 1, true},
+        {"name of the root object, never read", 0, "IPortableDeviceProperties::GetValues", L"", 1, false},
+        {"name of an object at depth 4, never read", 0, "IPortableDeviceProperties::GetValues", L"Internal storage\\a\\b\\c", 1, false},
+        {"children of a plain folder at depth 3, never listed", 0, "IPortableDeviceContent::EnumObjects", L"Internal storage\\a\\b", 1, false},
+        {"children of a file, never listed", 0, "IPortableDeviceContent::EnumObjects", L"Internal storage\\top.txt", 1, false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.why);
@@ -313,9 +412,14 @@ TEST_F(DiscoveryTest, AFailureWithinTheLimitEndsDiscoveryForEveryLaterDevice)
         int first = -1;
         if (c.device == 0) {
             first = DevsimAddDevice(L"\\\\?\\usb#plain");
+            // Filler first, so that the objects failed below have ids the handheld lacks.
+            int card = DevsimAddStorage(first, L"Card");
+            for (int i = 0; i < 8; i++) DevsimAddFile(first, card, (L"f" + std::to_wstring(i)).c_str(), "x");
             int storage = DevsimAddStorage(first, L"Internal storage");
             DevsimAddFile(first, Folders(first, storage, {L"a", L"b", L"c"}), L"deep.txt", "x");
             DevsimAddFolder(first, DevsimFind(first, L"Internal storage\\a\\b"), L"b2");
+            DevsimAddFolder(first, DevsimFind(first, L"Internal storage\\a"), L"a2");
+            DevsimAddFile(first, storage, L"top.txt", "x");
         }
         int second = AddDemoHandheld(L"\\\\?\\usb#demo");
         int target = c.device == 0 ? first : second;
@@ -327,14 +431,71 @@ TEST_F(DiscoveryTest, AFailureWithinTheLimitEndsDiscoveryForEveryLaterDevice)
         }
         DevsimFailCall(c.method, c.nth, E_FAIL, c.path ? id.c_str() : nullptr);
         Start();
-        EXPECT_FALSE(Found()) << c.why << ": a failure must end discovery with nothing found";
-        if (c.device == 0)
+        EXPECT_EQ(!c.ends, Found()) << c.why;
+        if (c.device == 0 && c.ends)
             EXPECT_EQ(0u, DevsimOpens(second).size())
                 << c.why << ": after a failure on the first device the second must not be tried";
-        EXPECT_EQ(nullptr, DevConnection.RootFolderId) << c.why << ": no id may stay set";
+        if (c.ends)
+            EXPECT_EQ(nullptr, DevConnection.RootFolderId) << c.why << ": no id may stay set";
         Shutdown();
         EXPECT_EQ(liveAtStart_, DevsimLiveObjects()) << c.why << ": every device object released";
         EXPECT_EQ(0, DevsimOutstandingBlocks()) << c.why << ": every id freed";
+    }
+}
+
+// A name the device answers it could not read is a failed read, not a nameless object:
+// discovery ends instead of walking past the real settings file to another app folder. A
+// property the object lacks is no failure, and an unreadable type only costs a listing.
+TEST_F(DiscoveryTest, UnreadableNamesEndDiscoveryAndTheFirstAppFolderWins)
+{
+    struct Case { const char *why; const PROPERTYKEY *key; HRESULT reason; bool found; int app; };
+    const Case cases[] = {
+        {"nothing unreadable: the first app folder in device order wins", nullptr, S_OK, true, 0},
+        {"the first settings file's name is busy", &WPD_OBJECT_ORIGINAL_FILE_NAME, HRESULT_FROM_WIN32(ERROR_BUSY), false, -1},
+        {"the first settings file's name is not supported", &WPD_OBJECT_ORIGINAL_FILE_NAME,
+         HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED), true, 1},
+        {"the first settings file's name is not found", &WPD_OBJECT_ORIGINAL_FILE_NAME,
+         HRESULT_FROM_WIN32(ERROR_NOT_FOUND), true, 1},
+        {"the first settings file's type is busy", &WPD_OBJECT_CONTENT_TYPE, HRESULT_FROM_WIN32(ERROR_BUSY), true, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.why);
+        DevsimReset();
+        int d = DevsimAddDevice(L"\\\\?\\usb#two-apps");
+        int s = DevsimAddStorage(d, L"Internal storage");
+        // In device order: the storage's own app folder, then one inside "Documents".
+        int apps[2], files[2], holders[2] = {s, -1};
+        apps[0] = DevsimAddFolder(d, s, L"Corvane");
+        files[0] = DevsimAddFile(d, apps[0], L"Corvane_Info.ini", kInfo);
+        holders[1] = DevsimAddFolder(d, s, L"Documents");
+        apps[1] = DevsimAddFolder(d, holders[1], L"Corvane");
+        files[1] = DevsimAddFile(d, apps[1], L"Corvane_Info.ini", kInfo);
+        if (c.key != nullptr)
+            DevsimValueError(DevsimObjectId(d, files[0]).c_str(), c.key, 0, c.reason);
+        Start();
+        EXPECT_EQ(c.found, Found()) << c.why;
+        if (c.found && Found())
+            ExpectIds(d, holders[c.app], apps[c.app], files[c.app]);
+        Shutdown();
+    }
+}
+
+// Only a refusal of read-write access is retried read-only; any other Open failure ends
+// discovery at once.
+TEST_F(DiscoveryTest, OnlyAccessDeniedIsRetriedReadOnly)
+{
+    for (HRESULT hr : {E_FAIL, HRESULT_FROM_WIN32(ERROR_BUSY), (HRESULT)0x802A0001}) {
+        SCOPED_TRACE("Open fails with 0x" + std::to_string((unsigned long)hr));
+        DevsimReset();
+        int first = AddDemoHandheld(L"\\\\?\\usb#failing");
+        int second = AddDemoHandheld(L"\\\\?\\usb#fine");
+        DevsimFailCall("IPortableDevice::Open", 1, hr);
+        Start();
+        EXPECT_FALSE(Found()) << "a device that cannot be opened ends discovery";
+        EXPECT_EQ(1, DevsimCallCount("IPortableDevice::Open")) << "only E_ACCESSDENIED earns a read-only retry";
+        EXPECT_EQ(0u, DevsimOpens(second).size()) << "no device after it is tried";
+        (void)first;
+        Shutdown();
     }
 }
 

@@ -193,7 +193,7 @@ TEST_F(ShippedExeTest, DialogTemplateMatchesTheLayout)
     }
 }
 
-TEST_F(ShippedExeTest, StringTableHoldsCaptionAndNotFoundMessage)
+TEST_F(ShippedExeTest, StringTableHoldsTheCaptionAndEveryMessage)
 {
     struct {
         UINT id;
@@ -204,6 +204,11 @@ TEST_F(ShippedExeTest, StringTableHoldsCaptionAndNotFoundMessage)
          "Unable to find an Android device with Corvane installed on it.\n\n(1) Install Corvane on the "
          "handheld,\n(2) Run Corvane on the handheld,\n(3) Reconnect the handheld to the desktop, and\n(4) "
          "Try again."},
+        {IDS_NOT_SAVED, "The name was not saved: its settings file could not be written."},
+        {IDS_NOT_SAVED_KEPT,
+         "The name was not saved, and the handheld no longer holds its settings file.\n\nThe settings, with the "
+         "new name, were kept in this file on the desktop:\n%s\n\nCopy it back to the folder Corvane on the "
+         "handheld as Corvane_Info.ini."},
     };
     for (const auto &s : strings) {
         char text[1024] = "";
@@ -214,8 +219,12 @@ TEST_F(ShippedExeTest, StringTableHoldsCaptionAndNotFoundMessage)
         EXPECT_NE(FindResourceExA(module, (LPCSTR)RT_STRING, MAKEINTRESOURCEA(s.id / 16 + 1), kEnglishUS), nullptr)
             << "string " << s.id << " is not in an English (United States) string block";
     }
-    // The message box text buffer is 512 characters: the message must fit.
-    EXPECT_LT(strlen(strings[1].text), 512u) << "message 201 no longer fits ShowMessage's buffer";
+    // The message box text buffer is 512 characters: the messages must fit, the kept file's
+    // path (259 characters at most) added to the last one.
+    for (const auto &s : strings)
+        EXPECT_LT(strlen(s.text), 512u) << "message " << s.id << " no longer fits the message buffer";
+    EXPECT_EQ(std::string::npos, std::string(strings[3].text).find('%', std::string(strings[3].text).find("%s") + 1))
+        << "message 203 may hold one %s only: it is formatted with the kept file's path";
 }
 
 TEST_F(ShippedExeTest, VersionBlockIsUSEnglishCodePage1252)

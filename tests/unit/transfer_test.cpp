@@ -277,9 +277,10 @@ TEST_F(TransferTest, UploadReplacesTheObjectWithANewOneOfTheSameName)
     Shutdown();
 }
 
-// Whatever keeps the old object from being deleted makes DevDeleteFile fail, and an upload
-// over it stops before creating anything: the old object stays as it was.
-TEST_F(TransferTest, UndeletableOldObjectStopsTheUpload)
+// On a device that cannot rename, the old object must go before the new one can be
+// created: whatever keeps it from being deleted makes DevDeleteFile fail, and the upload
+// stops before creating anything, leaving the old object as it was.
+TEST_F(TransferTest, WithoutRenamingAnUndeletableOldObjectStopsTheUpload)
 {
     const struct { const char *why; void (*arm)(int device); } cases[] = {
         {"Delete answers S_FALSE", [](int device) { DevsimSetDeleteRefused(device, true); }},
@@ -289,6 +290,7 @@ TEST_F(TransferTest, UndeletableOldObjectStopsTheUpload)
     };
     std::string local = scratch_ + "new.ini";
     ASSERT_TRUE(WriteLocalFile(local, "[Corvane]\r\nName=Never\r\n"));
+    DevsimSetRenameRefused(device_, true);
     StartOnDevice();
     int old = Object(SettingsObject);
     for (const auto &c : cases) {
@@ -307,8 +309,9 @@ TEST_F(TransferTest, UndeletableOldObjectStopsTheUpload)
     Shutdown();
 }
 
-// After the old object is deleted, a new one that cannot be completely written must not be
-// committed: a truncated settings file would be worse than none.
+// A new object that cannot be completely written is never committed: a truncated settings
+// file would be worse than none. A device that renames gets its old object back under its
+// name; one that does not had to lose it first.
 TEST_F(TransferTest, IncompleteUploadIsNeverCommitted)
 {
     const struct { const char *why; void (*arm)(int device); long commitCalls; } cases[] = {
@@ -322,21 +325,134 @@ TEST_F(TransferTest, IncompleteUploadIsNeverCommitted)
     ASSERT_TRUE(WriteLocalFile(local, Pattern(3000)));
     DevsimSetOptimalSizes(device_, 1024, 1024);
     StartOnDevice();
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.why);
-        DevsimAddFile(device_, download_, L"big.bin", "old");
-        c.arm(device_);
-        DevsimResetCounts();
-        EXPECT_FALSE(DevCopyFile(local.c_str(), "*:\\Download\\big.bin", FALSE)) << "an incomplete upload must fail";
-        // A device need not notice a short count itself: the layer must not even ask for the commit.
-        EXPECT_EQ(c.commitCalls, DevsimCallCount("IStream::Commit"))
-            << "a stream that did not take every byte was asked to commit";
-        EXPECT_EQ(0, DevsimCommits()) << "a stream that did not take every byte was committed";
-        EXPECT_LT(Object(L"Internal storage\\Download\\big.bin"), 0)
-            << "a (truncated) object of that name is on the device after a failed upload";
-        DevsimSetShortWrites(device_, false);
+    for (bool renames : {true, false}) {
+        DevsimSetRenameRefused(device_, !renames);
+        for (const auto &c : cases) {
+            SCOPED_TRACE(std::string(c.why) + (renames ? ", device renames" : ", device does not rename"));
+            DevsimAddFile(device_, download_, L"big.bin", "old");
+            c.arm(device_);
+            DevsimResetCounts();
+            EXPECT_FALSE(DevCopyFile(local.c_str(), "*:\\Download\\big.bin", FALSE)) << "an incomplete upload must fail";
+            // A device need not notice a short count itself: the layer must not even ask for the commit.
+            EXPECT_EQ(c.commitCalls, DevsimCallCount("IStream::Commit"))
+                << "a stream that did not take every byte was asked to commit";
+            EXPECT_EQ(0, DevsimCommits()) << "a stream that did not take every byte was committed";
+            int object = Object(L"Internal storage\\Download\\big.bin");
+            if (renames) {
+                ASSERT_GE(object, 0) << "the old object did not get its name back";
+                EXPECT_EQ("old", DevsimData(device_, object)) << "the file under the name is not the old one";
+                EXPECT_EQ(1u, DevsimChildren(device_, download_).size()) << "the old object was not renamed back";
+                DevsimRemove(device_, object);
+            } else {
+                EXPECT_LT(object, 0) << "a (truncated) object of that name is on the device after a failed upload";
+            }
+            DevsimSetShortWrites(device_, false);
+        }
     }
     Shutdown();
+}
+
+// The old object is renamed aside, the new one created under the real name, and the old one
+// deleted: at no moment is the folder without a complete file of that name. An aside object
+// that a run left behind is removed by the next upload, so they never pile up.
+TEST_F(TransferTest, UploadRenamesTheOldObjectAsideUntilTheNewOneIsCommitted)
+{
+    int app = Object(L"Internal storage\\Corvane");
+    std::string local = scratch_ + "new.ini";
+    ASSERT_TRUE(WriteLocalFile(local, "[Corvane]\r\nName=Second\r\n"));
+    StartOnDevice();
+    int old = Object(SettingsObject);
+    std::wstring oldId = DevsimObjectId(device_, old);
+    DevsimResetCounts();
+    ASSERT_TRUE(DevCopyFile(local.c_str(), SettingsFile, FALSE)) << "the upload failed";
+    std::vector<std::string> order;
+    for (const std::string &entry : DevsimCallLog())
+        if (entry.find("::SetValues") != std::string::npos || entry.find("::Commit") != std::string::npos ||
+            entry.find("Content::Delete") != std::string::npos)
+            order.push_back(entry.substr(entry.find("::") + 2, entry.find(' ') - entry.find("::") - 2));
+    EXPECT_EQ("SetValues Commit Delete",
+              (order.size() == 3 ? order[0] + " " + order[1] + " " + order[2] : std::to_string(order.size()) + " steps"))
+        << "the old object must be renamed aside before the new one is committed, and deleted only after";
+    EXPECT_FALSE(DevsimExists(device_, old)) << "the old object was not deleted after the commit";
+    EXPECT_EQ(1u, DevsimChildren(device_, app).size()) << "the app folder should hold only the new file";
+
+    // A run that could not delete its aside object leaves it; the next upload removes it.
+    DevsimFailCall("IPortableDeviceContent::Delete", 1, E_FAIL);
+    ASSERT_TRUE(DevCopyFile(local.c_str(), SettingsFile, FALSE)) << "an upload whose last delete failed still succeeded";
+    ASSERT_EQ(2u, DevsimChildren(device_, app).size()) << "the undeletable aside object should still be there";
+    int aside = DevsimFind(device_, L"Internal storage\\Corvane\\Corvane_Info.ini.tessaly-old");
+    EXPECT_GE(aside, 0) << "the object left aside is named after the file";
+    ASSERT_TRUE(DevCopyFile(local.c_str(), SettingsFile, FALSE)) << "the next upload failed";
+    EXPECT_FALSE(DevsimExists(device_, aside)) << "the next upload did not remove the aside object left before";
+    EXPECT_EQ(1u, DevsimChildren(device_, app).size()) << "aside objects pile up in the app folder";
+    EXPECT_EQ("[Corvane]\r\nName=Second\r\n", DevsimData(device_, Object(SettingsObject)));
+    Shutdown();
+}
+
+// Nothing on the device changes when the upload cannot even start, and the file keeps the
+// name it has on the device whatever letter case the path uses.
+TEST_F(TransferTest, UploadChangesNothingUntilItCanStartAndKeepsTheDevicesName)
+{
+    StartOnDevice();
+    int old = Object(SettingsObject);
+    for (bool renames : {true, false}) {
+        SCOPED_TRACE(renames ? "device renames" : "device does not rename");
+        DevsimSetRenameRefused(device_, !renames);
+        DevsimResetCounts();
+        EXPECT_FALSE(DevCopyFile("C:\\nope.ini", SettingsFile, FALSE)) << "an upload of a missing local file must fail";
+        EXPECT_EQ(0, DevsimCallCount("IPortableDeviceContent::Delete")) << "the device file was deleted";
+        EXPECT_EQ(0, DevsimCallCount("IPortableDeviceProperties::SetValues")) << "the device file was renamed";
+        EXPECT_EQ(old, Object(SettingsObject)) << "the device file was replaced";
+
+        // A local file held open without sharing cannot be read either.
+        std::string local = scratch_ + "busy.ini";
+        ASSERT_TRUE(WriteLocalFile(local, "[Corvane]\r\nName=Busy\r\n"));
+        HANDLE held = CreateFileA(local.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, held);
+        EXPECT_FALSE(DevCopyFile(local.c_str(), SettingsFile, FALSE)) << "an upload of a file held open must fail";
+        CloseHandle(held);
+        EXPECT_EQ(old, Object(SettingsObject)) << "the device file was replaced by an upload that could not start";
+        EXPECT_EQ(DemoContent, DevsimData(device_, old));
+    }
+    for (bool renames : {true, false}) {
+        SCOPED_TRACE(renames ? "device renames" : "device does not rename");
+        DevsimSetRenameRefused(device_, !renames);
+        std::string local = scratch_ + "case.ini";
+        ASSERT_TRUE(WriteLocalFile(local, "[Corvane]\r\nName=Case\r\n"));
+        ASSERT_TRUE(DevCopyFile(local.c_str(), "*:\\CORVANE\\CORVANE_INFO.INI", FALSE)) << "upload failed";
+        int now = Object(SettingsObject);
+        ASSERT_GE(now, 0) << "the file lost the name it had on the device";
+        EXPECT_EQ(L"Corvane_Info.ini", DevsimName(device_, now));
+        std::vector<DevsimProperty> props = DevsimLastCreateProperties();
+        ASSERT_GE(props.size(), 4u);
+        EXPECT_EQ("Corvane_Info", Narrow(props[3].text)) << "NAME must follow the device's spelling too";
+    }
+    Shutdown();
+}
+
+// Only "no such object" counts as deleted; a device that does not answer is a failure.
+TEST_F(TransferTest, DeleteFailsWhenTheDeviceCannotSayWhetherTheFileIsThere)
+{
+    StartOnDevice();
+    std::wstring app = DevsimObjectId(device_, Object(L"Internal storage\\Corvane"));
+    std::wstring file = DevsimObjectId(device_, Object(SettingsObject));
+    const struct { const char *why; const char *method; const wchar_t *id; } cases[] = {
+        {"the folder cannot be listed", "IPortableDeviceContent::EnumObjects", app.c_str()},
+        {"a name cannot be read", "IPortableDeviceProperties::GetValues", file.c_str()},
+        {"the listing breaks off", "IEnumPortableDeviceObjectIDs::Next", app.c_str()},
+        {"the properties service is refused", "IPortableDeviceContent::Properties", nullptr},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.why);
+        DevsimFailCall(c.method, 1, HRESULT_FROM_WIN32(ERROR_BUSY), c.id);
+        EXPECT_FALSE(DevDeleteFile(SettingsFile)) << "a delete that could not look for the file must return 0";
+        EXPECT_GE(Object(SettingsObject), 0) << "the file is gone";
+    }
+    DevsimValueError(file.c_str(), &WPD_OBJECT_ORIGINAL_FILE_NAME, 1, HRESULT_FROM_WIN32(ERROR_BUSY));
+    EXPECT_FALSE(DevDeleteFile(SettingsFile)) << "a name the device could not read is no missing file";
+    EXPECT_TRUE(DevDeleteFile("*:\\Corvane\\Missing.ini")) << "a file that is not there counts as deleted";
+    Shutdown();
+    EXPECT_FALSE(DevDeleteFile(SettingsFile)) << "after shut-down a device delete must fail";
 }
 
 }  // namespace

@@ -179,21 +179,31 @@ TEST_F(WorkingCopyTest, DoubtfulExistenceNeverUploadsAnEmptyFile)
     Shutdown();
 }
 
-// A write-back that fails after the old object was deleted: the new value lives on in the
-// local working copy, which stays on disk even after shut-down; the next access starts afresh.
-TEST_F(WorkingCopyTest, FailedWriteBackKeepsTheLocalCopy)
+// A failed write-back returns 0 and the next access starts afresh. Where the device still
+// holds its file (a device that renames gets the old one back) the local copy is deleted;
+// where the device lost it, the copy stays on disk, DevKeptCopyPath names it, and shut-down
+// leaves it.
+TEST_F(WorkingCopyTest, FailedWriteBackKeepsALocalCopyOnlyWhenTheDeviceLostItsFile)
 {
-    const struct { const char *why; void (*arm)(int device); bool deviceKeepsOld; } cases[] = {
-        {"short stream writes", [](int device) { DevsimSetShortWrites(device, true); }, false},
-        {"the commit fails", [](int) { DevsimFailCall("IStream::Commit", 1, E_FAIL); }, false},
+    const struct { const char *why; void (*arm)(int device); bool renames; bool deviceKeepsOld; } cases[] = {
+        {"short stream writes", [](int device) { DevsimSetShortWrites(device, true); }, true, true},
+        {"the commit fails", [](int) { DevsimFailCall("IStream::Commit", 1, E_FAIL); }, true, true},
         {"the object cannot be created",
-         [](int) { DevsimFailCall("IPortableDeviceContent::CreateObjectWithPropertiesAndData", 1, E_FAIL); }, false},
-        {"the old object cannot be deleted", [](int device) { DevsimSetDeleteRefused(device, true); }, true},
+         [](int) { DevsimFailCall("IPortableDeviceContent::CreateObjectWithPropertiesAndData", 1, E_FAIL); }, true, true},
+        {"the commit fails and the old object cannot get its name back", [](int) {
+             DevsimFailCall("IStream::Commit", 1, E_FAIL);
+             DevsimFailCall("IPortableDeviceProperties::SetValues", 2, E_FAIL); }, true, false},
+        {"short stream writes", [](int device) { DevsimSetShortWrites(device, true); }, false, false},
+        {"the commit fails", [](int) { DevsimFailCall("IStream::Commit", 1, E_FAIL); }, false, false},
+        {"the object cannot be created",
+         [](int) { DevsimFailCall("IPortableDeviceContent::CreateObjectWithPropertiesAndData", 1, E_FAIL); }, false, false},
+        {"the old object cannot be deleted", [](int device) { DevsimSetDeleteRefused(device, true); }, false, true},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.why);
+        SCOPED_TRACE(std::string(c.why) + (c.renames ? ", device renames" : ", device does not rename"));
         DevsimReset();
         device_ = AddDemoHandheld();
+        DevsimSetRenameRefused(device_, !c.renames);
         std::set<std::string> before = WorkingCopyFiles();
         StartOnDevice();
         EXPECT_EQ("Demo phone", ReadName());
@@ -204,10 +214,19 @@ TEST_F(WorkingCopyTest, FailedWriteBackKeepsTheLocalCopy)
         EXPECT_EQ(0, DevsimCommits()) << "the failed upload was committed";
         EXPECT_STREQ("", DevConnection.workingCopy.cachedDevicePath) << "the working copy should no longer be current";
         EXPECT_STREQ("", DevConnection.workingCopy.cachedLocalPath) << "the working copy should be forgotten";
+        char kept[MAX_PATH] = "";
         std::string content;
-        ASSERT_TRUE(ReadLocalFile(local, &content)) << "the local copy holding the new value was deleted";
-        EXPECT_EQ("Unsaved", NameIn(content)) << "the kept local copy lacks the new value";
-        if (c.deviceKeepsOld) EXPECT_EQ(DemoContent, DeviceContent()) << "the device file should be untouched";
+        if (c.deviceKeepsOld) {
+            EXPECT_EQ(DemoContent, DeviceContent()) << "the device file should be as it was";
+            EXPECT_FALSE(LocalFileExists(local)) << "a copy of a write that left the device's file intact stays on disk";
+            EXPECT_EQ(0, DevKeptCopyPath(kept)) << "no copy was kept, yet DevKeptCopyPath names one";
+        } else {
+            EXPECT_LT(Settings(), 0) << "the device lost the file under its name in this case";
+            ASSERT_TRUE(ReadLocalFile(local, &content)) << "the local copy holding the new value was deleted";
+            EXPECT_EQ("Unsaved", NameIn(content)) << "the kept local copy lacks the new value";
+            EXPECT_EQ(1, DevKeptCopyPath(kept)) << "DevKeptCopyPath must name the kept copy";
+            EXPECT_STREQ(local.c_str(), kept) << "DevKeptCopyPath names another file";
+        }
 
         DevsimSetShortWrites(device_, false);
         DevsimSetDeleteRefused(device_, false);
@@ -223,12 +242,47 @@ TEST_F(WorkingCopyTest, FailedWriteBackKeepsTheLocalCopy)
             EXPECT_EQ("dflt", again) << "the fresh read of the re-created file should give the default";
         }
         Shutdown();
-        EXPECT_TRUE(LocalFileExists(local)) << "DevShutdown deleted the local copy of a failed write-back";
-        std::set<std::string> left = NewFiles(before, WorkingCopyFiles());
-        EXPECT_EQ(1u, left.size()) << "only the kept copy should remain after shut-down";
-        for (const std::string &f : left) DeleteFileA(f.c_str());
+        EXPECT_EQ(c.deviceKeepsOld ? 0u : 1u, NewFiles(before, WorkingCopyFiles()).size())
+            << "after shut-down exactly the kept copy (if any) should remain";
+        for (const std::string &f : NewFiles(before, WorkingCopyFiles())) DeleteFileA(f.c_str());
         started_ = false;
     }
+}
+
+// A name the device could not read this time is not a missing file: nothing is uploaded
+// over the device path and the file keeps its object and content.
+TEST_F(WorkingCopyTest, AnUnreadableNameIsNeverTakenForAMissingFile)
+{
+    StartOnDevice();
+    int file = Settings();
+    std::wstring id = DevsimObjectId(device_, file);
+    for (int call : {1, 2})
+        DevsimValueError(id.c_str(), &WPD_OBJECT_ORIGINAL_FILE_NAME, call, HRESULT_FROM_WIN32(ERROR_BUSY));
+    EXPECT_EQ("dflt", ReadName()) << "a read whose file name could not be read gives the default";
+    EXPECT_EQ(0, Creates()) << "an empty file was uploaded over the device path";
+    EXPECT_EQ(0, DevsimCallCount("IPortableDeviceContent::Delete")) << "the device file was deleted";
+    EXPECT_EQ(file, Settings()) << "the device file was replaced";
+    EXPECT_EQ(DemoContent, DeviceContent()) << "the device file changed";
+    EXPECT_EQ("Demo phone", ReadName()) << "once the name can be read the file reads as before";
+    Shutdown();
+}
+
+// One working copy only: a second device path replaces it, and the first one's file goes.
+TEST_F(WorkingCopyTest, ASecondDevicePathReplacesTheWorkingCopy)
+{
+    int app = DevsimFind(device_, L"Internal storage\\Corvane");
+    DevsimAddFile(device_, app, L"Other.ini", "[Corvane]\r\nName=Other phone\r\n");
+    StartOnDevice();
+    EXPECT_EQ("Demo phone", ReadName());
+    std::string first = DevConnection.workingCopy.cachedLocalPath;
+    EXPECT_EQ("Other phone", ReadName("*:\\Corvane\\Other.ini")) << "the second file reads its own name";
+    EXPECT_STREQ("*:\\Corvane\\Other.ini", DevConnection.workingCopy.cachedDevicePath)
+        << "the working copy is now the second file's";
+    EXPECT_FALSE(LocalFileExists(first)) << "the first working copy's temporary file was left behind";
+    EXPECT_EQ(1u, NewFiles(before_, WorkingCopyFiles()).size()) << "one working copy file at a time";
+    EXPECT_EQ("Demo phone", ReadName()) << "back to the first file: downloaded again";
+    EXPECT_EQ(3, GetStreams()) << "each change of path downloads the new file once";
+    Shutdown();
 }
 
 }  // namespace
