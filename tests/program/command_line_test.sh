@@ -43,4 +43,17 @@ if id=$(find_window '^Tessaly$'); then keys_to "$id" Escape; else fail "xdotool 
 run_wait
 cmp -s "$E/Corvane/CORVANE_INFO.ini" "$CASE_DIR/before" && pass "file byte-identical after Esc" || fail "file changed"
 
+case_begin "a name that cannot be written is said so in one message box"
+E=$(drive e); mkdir -p "$E"
+local_config $'[Corvane]\nRoot=E:\\No such folder\n'
+case_start
+run_start "\"$EXE_DOS\" Nowhere"
+box=$(probe msgbox Corvane 15000)
+expect "$(field text "$box")" "The name was not saved: its settings file could not be written." "message text"
+expect "$(field icon "$box")" "exclamation" "exclamation icon"
+expect "$(field owner "$box")" "(none)" "no owner window"
+if id=$(find_window '^Corvane$'); then keys_to "$id" Return; else probe close Corvane >/dev/null; fi
+run_wait
+expect "$(ls -A "$E")" "" "nothing was created on the drive"
+
 finish

@@ -90,7 +90,8 @@ expect "$(device_name "$SETTINGS")" "Pocket 9" "edited name written into the dev
 other_lines_kept
 expect "$(calls IPortableDeviceResources::GetStream)" "1" "one download"
 expect "$(calls IPortableDeviceContent::CreateObjectWithPropertiesAndData)" "1" "one upload"
-expect "$(calls IPortableDeviceContent::Delete)" "1" "the old object deleted once"
+expect "$(calls IPortableDeviceContent::Delete)" "1" "the old object deleted once, after the new one was committed"
+expect "$(calls IPortableDeviceProperties::SetValues)" "1" "the old object renamed aside once"
 
 case_begin "Esc in the device dialog writes nothing and uploads nothing"
 case_start
@@ -114,15 +115,69 @@ expect "$(calls IPortableDeviceResources::GetStream)" "1" "one download"
 expect "$(calls IPortableDeviceContent::CreateObjectWithPropertiesAndData)" "1" "one upload"
 expect "$(probe windows | sed -n 's/^count //p')" "0" "no window left over"
 
-case_begin "a handheld that takes short writes: the name survives in the temporary folder"
+# ---- writes that fail: said in one message box, exit code still 0 ----
+
+NOT_SAVED='The name was not saved: its settings file could not be written.'
+
+# not_saved_box OWNER: checks the message box of a failed write (caption Corvane, the
+# exclamation icon, one OK button, owned by OWNER) and echoes its text; closes it with Enter.
+not_saved_box() {
+  local box id
+  box=$(probe msgbox Corvane 15000)
+  expect "$(field icon "$box")" "exclamation" "exclamation icon"
+  expect "$(field buttons "$box")" "OK" "a single OK button"
+  expect "$(field owner "$box")" "$1" "owned by $1"
+  field text "$box" >"$CASE_DIR/box.txt"
+  [ -n "${2:-}" ] && screenshot "$2"
+  if id=$(find_window '^Corvane$'); then keys_to "$id" Return; else probe close Corvane >/dev/null; fi
+}
+
+case_begin "short writes on a handheld that renames: the old file comes back, the user is told"
 case_start
 use_devsim "${HANDHELD/storage Internal storage/shortwrites
 storage Internal storage}"
-out=$(PROBE_CMDLINE="\"$EXE_DOS\" Unsaved Name" timeout 40 wine "$PROBE" run 30000 2>&1 | tr -d '\r')
+run_start "\"$EXE_DOS\" Unsaved Name"
+not_saved_box "(none)"
+run_wait
+expect "$(cat "$CASE_DIR/box.txt")" "$NOT_SAVED" "the message says the name was not saved"
+expect "$(device_name "$SETTINGS")" "Device Phone" "the device keeps its settings file, unchanged"
+other_lines_kept
+
+case_begin "short writes on a handheld that cannot rename: the message names the kept copy"
+case_start
+use_devsim "${HANDHELD/storage Internal storage/shortwrites
+rename-refused
+storage Internal storage}"
+PROBE_CMDLINE="\"$EXE_DOS\" Unsaved Name" timeout 60 wine "$PROBE" run 45000 >"$CASE_DIR/run.out" 2>&1 </dev/null &
+RUN_PID=$!
+not_saved_box "(none)" not-saved.png
+wait "$RUN_PID"
+out=$(tr -d '\r' <"$CASE_DIR/run.out")
 expect "$(grep -E '^(exit|timeout|error)' <<<"$out" | head -1)" "exit 0" "program ended with exit code 0"
 expect "$(device_file "$SETTINGS")" "<no file>" "no truncated settings file committed on the device"
 kept=$(ls "$WINEPREFIX"/drive_c/users/*/Temp/TMP*.tmp 2>/dev/null | head -1)
 expect "$(ini_name "${kept:-/nonexistent}")" "Unsaved Name" "the working copy holding the new name stays in the temporary folder"
+kept_dos=$(winepath -w "${kept:-/nonexistent}" 2>/dev/null | tr -d '\r' | sed 's/\\/\\\\/g')
+expect "$(cat "$CASE_DIR/box.txt")" \
+  "The name was not saved, and the handheld no longer holds its settings file.\\n\\nThe settings, with the new name, were kept in this file on the desktop:\\n$kept_dos\\n\\nCopy it back to the folder Corvane on the handheld as Corvane_Info.ini." \
+  "the message names the file that holds the settings"
+
+case_begin "OK in the dialog whose write fails: the message box belongs to the dialog"
+case_start
+use_devsim "${HANDHELD/storage Internal storage/shortwrites
+storage Internal storage}"
+run_start "\"$EXE_DOS\""
+INFO=$(probe dialog Tessaly 15000)
+if WIN=$(find_window '^Tessaly$'); then
+  keys_to "$WIN" ctrl+a && xdotool type --delay 30 "Not saved"
+  keys_to "$WIN" Return
+  not_saved_box "Tessaly" not-saved-dialog.png
+else
+  fail "xdotool cannot see the dialog: $INFO"; probe close Tessaly >/dev/null
+fi
+run_wait
+expect "$(cat "$CASE_DIR/box.txt")" "$NOT_SAVED" "the message says the name was not saved"
+expect "$(device_name "$SETTINGS")" "Device Phone" "the device keeps its settings file, unchanged"
 
 # ---- where the file is ----
 
@@ -153,8 +208,8 @@ case_start
 use_devsim "$HANDHELD"
 run_sync "\"$EXE_DOS\" Drive Wins"
 expect "$(ini_name "$E/Corvane/CORVANE_INFO.ini")" "Drive Wins" "name written to the drive's file"
-expect "$(device_name "$SETTINGS")" "Device Phone" "device file untouched"
-expect "$(calls IPortableDeviceResources::GetStream)" "0" "nothing downloaded from the device"
-expect "$(calls IPortableDeviceContent::CreateObjectWithPropertiesAndData)" "0" "nothing uploaded to the device"
+# devsim writes its state when a client used it; no state means no device object was ever made.
+expect "$([ -f "$CASE_DIR/state.txt" ] && echo "state written" || echo "no state")" "no state" \
+  "no device even looked for: the drive was found first"
 
 finish

@@ -3,7 +3,8 @@
 //
 //   winprobe run TIMEOUT_MS             runs the command line in env PROBE_CMDLINE, prints "exit N"
 //   winprobe dialog CAPTION TIMEOUT_MS  waits for a visible dialog, prints its rect and fields
-//   winprobe msgbox CAPTION TIMEOUT_MS  waits for a visible message box, prints text and icon
+//   winprobe msgbox CAPTION TIMEOUT_MS  waits for a visible message box, prints text, icon,
+//                                       buttons and the caption of its owner window
 //   winprobe windows                    prints the visible top-level windows and their count
 //   winprobe close CAPTION              sends SC_CLOSE to the dialog (fallback for the close box)
 //   winprobe drive ROOT                 prints the drive type and whether its volume answers
@@ -200,9 +201,11 @@ static int MessageBoxProbe(const char *caption, DWORD timeoutMs)
         else if (lstrcmpiA(cls.c_str(), "Button") == 0)
             buttons += (buttons.empty() ? "" : ",") + WindowText(child);
     }
+    HWND owner = GetWindow(hwnd, GW_OWNER);
     printf("text %s\n", Escape(text).c_str());
     printf("icon %s\n", icon.c_str());
     printf("buttons %s\n", buttons.c_str());
+    printf("owner %s\n", owner != NULL ? Escape(WindowText(owner)).c_str() : "(none)");
     return 0;
 }
 
