@@ -119,25 +119,12 @@ expect "$(probe windows | sed -n 's/^count //p')" "0" "no window left over"
 
 NOT_SAVED='The name was not saved: its settings file could not be written.'
 
-# not_saved_box OWNER: checks the message box of a failed write (caption Corvane, the
-# exclamation icon, one OK button, owned by OWNER) and echoes its text; closes it with Enter.
-not_saved_box() {
-  local box id
-  box=$(probe msgbox Corvane 15000)
-  expect "$(field icon "$box")" "exclamation" "exclamation icon"
-  expect "$(field buttons "$box")" "OK" "a single OK button"
-  expect "$(field owner "$box")" "$1" "owned by $1"
-  field text "$box" >"$CASE_DIR/box.txt"
-  [ -n "${2:-}" ] && screenshot "$2"
-  if id=$(find_window '^Corvane$'); then keys_to "$id" Return; else probe close Corvane >/dev/null; fi
-}
-
 case_begin "short writes on a handheld that renames: the old file comes back, the user is told"
 case_start
 use_devsim "${HANDHELD/storage Internal storage/shortwrites
 storage Internal storage}"
 run_start "\"$EXE_DOS\" Unsaved Name"
-not_saved_box "(none)"
+message_box "(none)"
 run_wait
 expect "$(cat "$CASE_DIR/box.txt")" "$NOT_SAVED" "the message says the name was not saved"
 expect "$(device_name "$SETTINGS")" "Device Phone" "the device keeps its settings file, unchanged"
@@ -150,7 +137,7 @@ rename-refused
 storage Internal storage}"
 PROBE_CMDLINE="\"$EXE_DOS\" Unsaved Name" timeout 60 wine "$PROBE" run 45000 >"$CASE_DIR/run.out" 2>&1 </dev/null &
 RUN_PID=$!
-not_saved_box "(none)" not-saved.png
+message_box "(none)" not-saved.png
 wait "$RUN_PID"
 out=$(tr -d '\r' <"$CASE_DIR/run.out")
 expect "$(grep -E '^(exit|timeout|error)' <<<"$out" | head -1)" "exit 0" "program ended with exit code 0"
@@ -171,7 +158,7 @@ INFO=$(probe dialog Tessaly 15000)
 if WIN=$(find_window '^Tessaly$'); then
   keys_to "$WIN" ctrl+a && xdotool type --delay 30 "Not saved"
   keys_to "$WIN" Return
-  not_saved_box "Tessaly" not-saved-dialog.png
+  message_box "Tessaly" not-saved-dialog.png
 else
   fail "xdotool cannot see the dialog: $INFO"; probe close Tessaly >/dev/null
 fi

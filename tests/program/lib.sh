@@ -172,6 +172,20 @@ ini_name() {
     END { if (!found) print "<absent>" }'
 }
 
+# message_box OWNER [SHOT]: checks the program's message box (caption Corvane, exclamation
+# icon, one OK button, owned by the window captioned OWNER or "(none)"), keeps its text in
+# $CASE_DIR/box.txt and a screenshot when SHOT is given, and closes it with Enter.
+message_box() {
+  local box id
+  box=$(probe msgbox Corvane 15000)
+  expect "$(field icon "$box")" "exclamation" "exclamation icon"
+  expect "$(field buttons "$box")" "OK" "a single OK button"
+  expect "$(field owner "$box")" "$1" "message box owned by $1"
+  field text "$box" >"$CASE_DIR/box.txt"
+  [ -n "${2:-}" ] && screenshot "$2"
+  if id=$(find_window '^Corvane$'); then keys_to "$id" Return; else probe close Corvane >/dev/null; fi
+}
+
 # find_window TITLE_REGEX: X window id of the visible window, polling for up to 15 s.
 find_window() {
   local id i
