@@ -8,25 +8,30 @@ enum {
     PATH_CHARS = 260,
 };
 
-// Loads caption 200 and the text textId and shows them in a message box: the program's
-// only way of telling the user anything.
-void ShowMessage(HWND owner, UINT textId, UINT style)
+// Shows text in a message box captioned with string 200: the program's only way of telling
+// the user anything.
+static void ShowText(HWND owner, const char *text, UINT style)
 {
     char caption[CAPTION_CHARS];
-    char text[MESSAGE_CHARS];
 
     caption[0] = '\0';
-    text[0] = '\0';
     LoadStringA(hInstance, IDS_CAPTION, caption, CAPTION_CHARS);
-    LoadStringA(hInstance, textId, text, MESSAGE_CHARS);
     MessageBoxA(owner, text, caption, style);
+}
+
+void ShowMessage(HWND owner, UINT textId, UINT style)
+{
+    char text[MESSAGE_CHARS];
+
+    text[0] = '\0';
+    LoadStringA(hInstance, textId, text, MESSAGE_CHARS);
+    ShowText(owner, text, style);
 }
 
 // Tells the user that the name was not saved, and where the settings are when the device
 // lost its file and only a local copy holds them.
 void ShowNotSaved(HWND owner)
 {
-    char caption[CAPTION_CHARS];
     char format[MESSAGE_CHARS];
     char text[MESSAGE_CHARS + PATH_CHARS];
     char kept[PATH_CHARS];
@@ -35,10 +40,8 @@ void ShowNotSaved(HWND owner)
         ShowMessage(owner, IDS_NOT_SAVED, MB_OK | MB_ICONEXCLAMATION);
         return;
     }
-    caption[0] = '\0';
     format[0] = '\0';
-    LoadStringA(hInstance, IDS_CAPTION, caption, CAPTION_CHARS);
     LoadStringA(hInstance, IDS_NOT_SAVED_KEPT, format, MESSAGE_CHARS);
     wsprintfA(text, format, kept);   // wsprintf stops at 1024 characters; text holds 772
-    MessageBoxA(owner, text, caption, MB_OK | MB_ICONEXCLAMATION);
+    ShowText(owner, text, MB_OK | MB_ICONEXCLAMATION);
 }

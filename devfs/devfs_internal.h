@@ -59,8 +59,6 @@ HRESULT FindChildrenByName(LPCWSTR parentId, const LPCWSTR *names, int count, LP
 HRESULT DownloadObject(IPortableDeviceContent *content, LPCWSTR objectId, LPCWSTR localPath);
 HRESULT BuildObjectProperties(LPCWSTR parentId, LPCWSTR baseName, LPCWSTR extension,
                               DWORD sizeLow, DWORD sizeHigh, IPortableDeviceValues **valuesOut);
-HRESULT UploadFile(IPortableDeviceContent *content, LPCWSTR localPath, LPCWSTR parentId,
-                   LPCWSTR baseName, LPCWSTR extension);
 BOOL DevCopyFileOnDevice(LPCSTR existingPath, LPCSTR newPath);
 // Uploads localPath over the device path, never leaving the device without its file when a
 // rename can avoid it; *deviceIntact is 0 when the device lost its file under that name.

@@ -136,23 +136,6 @@ static HANDLE OpenUploadSource(LPCWSTR localPath, DWORD *size)
     return file;
 }
 
-HRESULT UploadFile(IPortableDeviceContent *content, LPCWSTR localPath, LPCWSTR parentId,
-                   LPCWSTR baseName, LPCWSTR extension)
-{
-    DWORD size = 0;
-    HANDLE file = OpenUploadSource(localPath, &size);
-    if (file == INVALID_HANDLE_VALUE)
-        return E_FAIL;
-    IPortableDeviceValues *values = NULL;
-    HRESULT hr = BuildObjectProperties(parentId, baseName, extension, size, 0, &values);
-    if (SUCCEEDED(hr)) {
-        hr = WriteNewObject(content, values, file);
-        values->Release();
-    }
-    CloseHandle(file);
-    return hr;
-}
-
 // Removes one object; S_OK only when the device says it is gone.
 static HRESULT DeleteObject(LPCWSTR id)
 {

@@ -362,7 +362,6 @@ TEST_F(TransferTest, UploadRenamesTheOldObjectAsideUntilTheNewOneIsCommitted)
     ASSERT_TRUE(WriteLocalFile(local, "[Corvane]\r\nName=Second\r\n"));
     StartOnDevice();
     int old = Object(SettingsObject);
-    std::wstring oldId = DevsimObjectId(device_, old);
     DevsimResetCounts();
     ASSERT_TRUE(DevCopyFile(local.c_str(), SettingsFile, FALSE)) << "the upload failed";
     std::vector<std::string> order;
