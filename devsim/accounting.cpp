@@ -20,9 +20,9 @@ Accounts &Books()
 volatile LONG g_live = 0;
 }  // namespace
 
-HRESULT SimCheckRules(const char *method, const wchar_t *objectId);   // rules.cpp
+HRESULT SimCheckRules(const char *method, const wchar_t *objectId, HRESULT *afterActing);   // rules.cpp
 
-HRESULT SimCall(const char *method, const wchar_t *objectId)
+HRESULT SimCall(const char *method, const wchar_t *objectId, HRESULT *afterActing)
 {
     DevsimLock lock;
     Accounts &b = Books();
@@ -34,7 +34,7 @@ HRESULT SimCall(const char *method, const wchar_t *objectId)
         entry += " " + SimNarrow(objectId);
     }
     b.log.push_back(entry);
-    return SimCheckRules(method, objectId);
+    return SimCheckRules(method, objectId, afterActing);
 }
 
 void SimLiveAdd(long delta) { InterlockedExchangeAdd(&g_live, delta); }

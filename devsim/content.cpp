@@ -34,7 +34,7 @@ public:
         int parent = SimObjectNumber(device, parentId);
         if (parent < 0) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
         std::vector<std::wstring> ids;
-        for (int c : DevsimChildren(device, parent)) ids.push_back(SimIdOf(c));
+        for (int c : DevsimChildren(device, parent)) ids.push_back(SimIdOf(device, c));
         *enumerator = SimNewEnumerator(parentId, ids, 0);
         return S_OK;
     }
@@ -124,7 +124,8 @@ public:
         std::vector<SimValue> items;
         bool ours = SimReadPropVariants(objectIds, &items);
         const wchar_t *first = (!items.empty() && items[0].type == VT_LPWSTR) ? items[0].text.c_str() : nullptr;
-        HRESULT hr = SimCall("IPortableDeviceContent::Delete", first);
+        HRESULT after = S_OK;
+        HRESULT hr = SimCall("IPortableDeviceContent::Delete", first, &after);
         if (FAILED(hr)) return hr;
         if (!objectIds) return E_POINTER;
         if (!ours) return E_INVALIDARG;
@@ -155,8 +156,9 @@ public:
             }
             outcome.push_back(v);
         }
-        if (results) *results = SimNewPropVariantCollection(outcome);
         SimAfterMutation();
+        if (FAILED(after)) return after;   // deleted, then the answer was lost
+        if (results) *results = SimNewPropVariantCollection(outcome);
         return allDeleted ? S_OK : S_FALSE;
     }
     HRESULT STDMETHODCALLTYPE GetObjectIDsFromPersistentUniqueIDs(IPortableDevicePropVariantCollection *,

@@ -11,7 +11,8 @@
 
 // ---- model -------------------------------------------------------------------------
 // Devices are numbered 0, 1, ... in the manager's order. Objects are numbered per device;
-// object 0 is the root "DEVICE". Object ids (the COM-visible strings) are never reused.
+// object 0 is the root "DEVICE". Object ids (the COM-visible strings) follow the device's
+// DevsimIdScheme; with the default scheme they never change and are never reused.
 void DevsimReset();                                   // no devices, no rules, counters zero
 int DevsimAddDevice(const wchar_t *pnpId);            // returns the device number
 enum { DEVSIM_ROOT = 0, DEVSIM_NONE = -1 };
@@ -43,6 +44,15 @@ enum DevsimDeny {
     DEVSIM_DENY_ALL,         // every Open fails with E_ACCESSDENIED
 };
 void DevsimSetDeny(int device, DevsimDeny deny);
+// What a rename does to an object's id. Real drivers differ: Android keeps its handles, some
+// devices hand out a new id, and a device may derive ids from names, so that an old id can
+// come to name another object.
+enum DevsimIdScheme {
+    DEVSIM_IDS_STABLE,               // "o<number>", for good
+    DEVSIM_IDS_REISSUED_ON_RENAME,   // a renamed object gets a fresh id; the old one names nothing
+    DEVSIM_IDS_FROM_NAMES,           // "n<parent number>/<name>": the id goes with the name
+};
+void DevsimSetIdScheme(int device, DevsimIdScheme scheme);   // applies to every object, from now on
 void DevsimSetOptimalSizes(int device, DWORD readSize, DWORD writeSize);   // defaults 262144 both
 void DevsimSetShortWrites(int device, bool on);   // IStream::Write stores and reports one byte less
 void DevsimSetFtmMissing(bool on);                // CLSID_PortableDeviceFTM not registered
@@ -57,13 +67,27 @@ void DevsimSetFtmMissing(bool on);                // CLSID_PortableDeviceFTM not
 // stream's methods the object; CreateObjectWithPropertiesAndData the parent id set in the
 // values; Delete the first id of the collection; upload streams and value sets none.
 // A failing call returns before it does or writes anything.
-void DevsimFailCall(const char *method, int nth, HRESULT hr, const wchar_t *objectId = nullptr);
+// With DEVSIM_AFTER_ACTING the call first does what it was asked (SetValues renames,
+// Delete deletes, Commit creates, Write stores) and then answers hr, as a device whose
+// answer was lost or timed out; other methods then fail before acting.
+enum DevsimWhen { DEVSIM_BEFORE_ACTING, DEVSIM_AFTER_ACTING };
+void DevsimFailCall(const char *method, int nth, HRESULT hr, const wchar_t *objectId = nullptr,
+                    DevsimWhen when = DEVSIM_BEFORE_ACTING);
 // Fails the nth counted call of any method from now on (the fault sweep); 0 turns it off.
 void DevsimFailNthCall(long nth, HRESULT hr);
+// The cable is pulled after the next `calls` counted calls: every call after them fails with
+// HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED) and changes nothing, as if the run had been
+// killed there. The device itself stays as it is; DevsimClearRules lets a fresh run use it.
+void DevsimPullCableAfter(long calls);
+// Every scripted failure off and the cable back in; the devices stay as they are.
+void DevsimClearRules();
 // Delete answers S_FALSE without deleting (the device refused that object).
 void DevsimSetDeleteRefused(int device, bool on);
-// SetValues refuses every property, WPD_OBJECT_ORIGINAL_FILE_NAME included (no renaming).
+// SetValues refuses every property, WPD_OBJECT_ORIGINAL_FILE_NAME included (no renaming):
+// the name's result is HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED).
 void DevsimSetRenameRefused(int device, bool on);
+// SetValues answers S_OK, with S_OK for the name, and renames nothing.
+void DevsimSetRenameLies(int device, bool on);
 // GetValues answers S_FALSE and gives key (null: every key asked) a VT_ERROR value holding
 // hr, as a device does for a property it could not read this time. Applies to the nth call
 // concerning objectId (null: any object; nth 0: every such call), counted from now.
@@ -83,10 +107,11 @@ void DevsimValueError(const wchar_t *objectId, const PROPERTYKEY *key, int nth, 
 //   deleted then.
 //   GetValues leaves out keys the object lacks, so Get...Value on them fails with
 //   HRESULT_FROM_WIN32(ERROR_NOT_FOUND); a value of another type gives DISP_E_TYPEMISMATCH.
-//   SetValues renames an object through WPD_OBJECT_ORIGINAL_FILE_NAME (the id stays); every
-//   other key is read-only. It answers S_FALSE with a VT_ERROR per key in the results when a
-//   key was refused: HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS) for a name a live sibling has
-//   exactly, E_ACCESSDENIED for read-only keys, read-only sessions and rename-refusing devices.
+//   SetValues renames an object through WPD_OBJECT_ORIGINAL_FILE_NAME (the id as the device's
+//   DevsimIdScheme says); every other key is read-only. It answers S_FALSE with a VT_ERROR per
+//   key in the results when a key was refused: HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS) for a
+//   name a live sibling has exactly, E_ACCESSDENIED for read-only keys and read-only sessions,
+//   HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED) on devices that do not rename.
 //   An unknown object id gives HRESULT_FROM_WIN32(ERROR_NOT_FOUND) everywhere.
 
 // ---- records and counters -----------------------------------------------------------
@@ -132,6 +157,10 @@ void DevsimRevokeMallocSpy();
 //   hex PATH HEXBYTES            a file given as hex bytes ("-" for none); PATH ends at the last space
 //   delete-refused               Delete answers S_FALSE without deleting
 //   rename-refused               SetValues refuses renaming
+//   rename-lies                  SetValues answers S_OK to a rename it does not do
+//   ids reissued|from-names      what a rename does to ids (DevsimIdScheme)
+//   pull-after N                 the cable is pulled after N calls    } run-time settings,
+//   fail METHOD NTH HRESULT [after]  DevsimFailCall, HRESULT in hex       } not saved
 //   ftm-missing                  (anywhere) CLSID_PortableDeviceFTM is not served
 // A PATH's first component is a storage when a deeper line creates it implicitly. File
 // content lines each end with CRLF. The server DLL without DEVSIM_SCENARIO serves the demo

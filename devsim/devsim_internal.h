@@ -9,6 +9,7 @@
 
 // ---- model (model.cpp) -----------------------------------------------------------------
 struct SimObject {
+    std::wstring id;             // as the device reports it; see DevsimIdScheme
     int parent = DEVSIM_NONE;
     bool hasName = false;
     std::wstring name;           // WPD_OBJECT_ORIGINAL_FILE_NAME
@@ -31,6 +32,10 @@ struct SimDevice {
     bool shortWrites = false;
     bool deleteRefused = false;
     bool renameRefused = false;
+    bool renameLies = false;
+    DevsimIdScheme idScheme = DEVSIM_IDS_STABLE;
+    long reissued = 0;                   // ids handed out on renames so far
+    std::map<std::wstring, int> byId;    // live and deleted objects by id (a reused id points to the newest)
     std::vector<DevsimOpenRecord> opens;
 };
 
@@ -54,11 +59,15 @@ int SimDeviceByPnp(const std::wstring &pnpId);
 bool SimHasLiveChildren(int device, int object);
 void SimMarkDeleted(int device, int object);   // the object and everything below it
 int SimAddObjectRaw(int device, int parent, const SimObject &object);
+// Gives a live object another file name, and another id where the device's scheme says so.
+void SimRenameObject(int device, int object, const std::wstring &name);
 void SimAfterMutation();                        // saves the state when a path is set
 
 // ---- accounting (accounting.cpp, rules.cpp) --------------------------------------------
 // Counts the call, logs it and applies the failure rules: S_OK to go on, else the failure.
-HRESULT SimCall(const char *method, const wchar_t *objectId = nullptr);
+// A method that changes the device passes afterActing: a rule that lets the call act and
+// then fail leaves its failure there, for the method to answer once it has acted.
+HRESULT SimCall(const char *method, const wchar_t *objectId = nullptr, HRESULT *afterActing = nullptr);
 void SimLiveAdd(long delta);
 void SimRecordRead(DWORD requested, DWORD delivered);
 void SimRecordWrite(DWORD given, DWORD stored);
@@ -115,7 +124,7 @@ struct SimUpload {
 IStream *SimNewUploadStream(const SimUpload &upload);
 // The object's properties as the device reports them.
 SimValueList SimObjectProperties(int device, int object);
-std::wstring SimIdOf(int object);
+std::wstring SimIdOf(int device, int object);
 
 // WPD_OBJECT_ID is not part of the layer's contract, so devsim declares it itself.
 extern const PROPERTYKEY DEVSIM_WPD_OBJECT_ID;

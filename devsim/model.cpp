@@ -18,9 +18,31 @@ SimState &Sim()
     return state;
 }
 
-std::wstring SimIdOf(int object)
+std::wstring SimIdOf(int device, int object)
 {
-    return object == DEVSIM_ROOT ? std::wstring(WPD_DEVICE_OBJECT_ID) : L"o" + std::to_wstring(object);
+    SimObject *o = SimFindObject(device, object);
+    return o ? o->id : std::wstring();
+}
+
+// The id an object gets when it is made or renamed, by the device's scheme.
+static std::wstring SimNewId(const SimDevice &d, int object, const SimObject &o, bool renamed)
+{
+    if (object == DEVSIM_ROOT) return WPD_DEVICE_OBJECT_ID;
+    if (d.idScheme == DEVSIM_IDS_FROM_NAMES && o.hasName)
+        return L"n" + std::to_wstring(o.parent) + L"/" + o.name;
+    if (renamed && d.idScheme == DEVSIM_IDS_REISSUED_ON_RENAME)
+        return L"o" + std::to_wstring(object) + L"r" + std::to_wstring(d.reissued);
+    return L"o" + std::to_wstring(object);
+}
+
+static void SimAssignId(SimDevice *d, int object, bool renamed)
+{
+    SimObject &o = d->objects[object];
+    auto old = d->byId.find(o.id);
+    if (old != d->byId.end() && old->second == object) d->byId.erase(old);
+    if (renamed && d->idScheme == DEVSIM_IDS_REISSUED_ON_RENAME) d->reissued++;
+    o.id = SimNewId(*d, object, o, renamed);
+    d->byId[o.id] = object;
 }
 
 std::string SimNarrow(const std::wstring &text)
@@ -47,19 +69,9 @@ int SimObjectNumber(int device, const std::wstring &id)
 {
     SimDevice *d = SimFindDevice(device);
     if (!d) return -1;
-    int number = -1;
-    if (id == WPD_DEVICE_OBJECT_ID) {
-        number = 0;
-    } else if (id.size() > 1 && id[0] == L'o') {
-        number = 0;
-        for (size_t i = 1; i < id.size(); i++) {
-            if (id[i] < L'0' || id[i] > L'9' || number > 100000000) return -1;
-            number = number * 10 + (id[i] - L'0');
-        }
-        if (number == 0) return -1;
-    }
-    if (number < 0 || number >= (int)d->objects.size() || d->objects[number].deleted) return -1;
-    return number;
+    auto it = d->byId.find(id);
+    if (it == d->byId.end() || d->objects[it->second].deleted) return -1;
+    return it->second;
 }
 
 int SimDeviceByPnp(const std::wstring &pnpId)
@@ -83,6 +95,12 @@ void SimMarkDeleted(int device, int object)
     SimObject *o = SimFindObject(device, object);
     if (!o || o->deleted) return;
     o->deleted = true;
+    // An id derived from a name is free again for the next object of that name.
+    SimDevice *d = SimFindDevice(device);
+    if (d->idScheme == DEVSIM_IDS_FROM_NAMES) {
+        auto it = d->byId.find(o->id);
+        if (it != d->byId.end() && it->second == object) d->byId.erase(it);
+    }
     std::vector<int> children = o->children;
     for (int c : children) SimMarkDeleted(device, c);
 }
@@ -99,7 +117,19 @@ int SimAddObjectRaw(int device, int parent, const SimObject &object)
     d->objects.push_back(copy);
     int number = (int)d->objects.size() - 1;
     d->objects[parent].children.push_back(number);
+    SimAssignId(d, number, false);
     return number;
+}
+
+void SimRenameObject(int device, int object, const std::wstring &name)
+{
+    DevsimLock lock;
+    SimDevice *d = SimFindDevice(device);
+    SimObject *o = SimFindObject(device, object);
+    if (!d || !o || o->deleted) return;
+    o->hasName = true;
+    o->name = name;
+    SimAssignId(d, object, true);
 }
 
 void SimAfterMutation()
@@ -125,8 +155,10 @@ int DevsimAddDevice(const wchar_t *pnpId)
     SimDevice device;
     device.pnpId = pnpId ? pnpId : L"";
     SimObject root;
+    root.id = WPD_DEVICE_OBJECT_ID;
     root.title = WPD_DEVICE_OBJECT_ID;
     device.objects.push_back(root);
+    device.byId[root.id] = DEVSIM_ROOT;
     Sim().devices.push_back(device);
     return (int)Sim().devices.size() - 1;
 }
@@ -200,8 +232,8 @@ bool DevsimExists(int device, int object)
 
 std::wstring DevsimObjectId(int device, int object)
 {
-    (void)device;
-    return SimIdOf(object);
+    DevsimLock lock;
+    return SimIdOf(device, object);
 }
 
 std::wstring DevsimName(int device, int object)
@@ -275,6 +307,26 @@ void DevsimSetRenameRefused(int device, bool on)
 {
     DevsimLock lock;
     if (SimDevice *d = SimFindDevice(device)) d->renameRefused = on;
+}
+
+void DevsimSetRenameLies(int device, bool on)
+{
+    DevsimLock lock;
+    if (SimDevice *d = SimFindDevice(device)) d->renameLies = on;
+}
+
+void DevsimSetIdScheme(int device, DevsimIdScheme scheme)
+{
+    DevsimLock lock;
+    SimDevice *d = SimFindDevice(device);
+    if (!d) return;
+    d->idScheme = scheme;
+    d->byId.clear();
+    for (size_t i = 0; i < d->objects.size(); i++) {
+        if (d->objects[i].deleted) continue;
+        d->objects[i].id = SimNewId(*d, (int)i, d->objects[i], false);
+        d->byId[d->objects[i].id] = (int)i;
+    }
 }
 
 int DevsimObjectById(int device, const wchar_t *id)

@@ -25,10 +25,10 @@ SimValueList SimObjectProperties(int device, int object)
     SimValueList list;
     SimObject *o = SimFindObject(device, object);
     if (!o) return list;
-    list.push_back(std::make_pair(DEVSIM_WPD_OBJECT_ID, SimText(SimIdOf(object))));
-    list.push_back(std::make_pair(WPD_OBJECT_PARENT_ID, SimText(object == DEVSIM_ROOT ? L"" : SimIdOf(o->parent))));
+    list.push_back(std::make_pair(DEVSIM_WPD_OBJECT_ID, SimText(SimIdOf(device, object))));
+    list.push_back(std::make_pair(WPD_OBJECT_PARENT_ID, SimText(object == DEVSIM_ROOT ? L"" : SimIdOf(device, o->parent))));
     if (o->hasName) list.push_back(std::make_pair(WPD_OBJECT_ORIGINAL_FILE_NAME, SimText(o->name)));
-    std::wstring title = !o->title.empty() ? o->title : o->hasName ? o->name : SimIdOf(object);
+    std::wstring title = !o->title.empty() ? o->title : o->hasName ? o->name : SimIdOf(device, object);
     list.push_back(std::make_pair(WPD_OBJECT_NAME, SimText(title)));
     if (o->hasType) list.push_back(std::make_pair(WPD_OBJECT_CONTENT_TYPE, SimGuid(o->type)));
     if (o->hasFormat) list.push_back(std::make_pair(WPD_OBJECT_FORMAT, SimGuid(o->format)));
@@ -127,11 +127,13 @@ public:
         return errors.empty() ? S_OK : S_FALSE;
     }
 
-    // Only the file name can be set, and only to a name no live sibling has: a rename.
+    // Only the file name can be set, and only to a name no live sibling has: a rename. A
+    // device that lies answers S_OK and renames nothing.
     HRESULT STDMETHODCALLTYPE SetValues(LPCWSTR objectId, IPortableDeviceValues *values,
                                         IPortableDeviceValues **results) override
     {
-        HRESULT hr = SimCall("IPortableDeviceProperties::SetValues", objectId);
+        HRESULT after = S_OK;
+        HRESULT hr = SimCall("IPortableDeviceProperties::SetValues", objectId, &after);
         if (FAILED(hr)) return hr;
         if (!objectId || !values || !results) return E_POINTER;
         SimValueList wanted, outcome;
@@ -143,8 +145,12 @@ public:
         bool allSet = true, renamed = false;
         for (const auto &entry : wanted) {
             HRESULT result = E_ACCESSDENIED;
-            if (SimKeyEqual(entry.first, WPD_OBJECT_ORIGINAL_FILE_NAME) && entry.second.type == VT_LPWSTR &&
-                !readOnly && !d->renameRefused && object != DEVSIM_ROOT) {
+            bool isName = SimKeyEqual(entry.first, WPD_OBJECT_ORIGINAL_FILE_NAME) && entry.second.type == VT_LPWSTR;
+            if (isName && !readOnly && d->renameRefused) {
+                result = HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
+            } else if (isName && !readOnly && d->renameLies) {
+                result = S_OK;
+            } else if (isName && !readOnly && object != DEVSIM_ROOT) {
                 SimObject *o = SimFindObject(device, object);
                 const std::wstring &name = entry.second.text;
                 bool taken = name.empty();
@@ -152,17 +158,16 @@ public:
                     taken = taken || (sibling != object && DevsimName(device, sibling) == name);
                 result = taken ? HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS) : S_OK;
                 if (!taken) {
-                    o = SimFindObject(device, object);
-                    o->hasName = true;
-                    o->name = name;
+                    SimRenameObject(device, object, name);
                     renamed = true;
                 }
             }
             allSet = allSet && SUCCEEDED(result);
             outcome.push_back(std::make_pair(entry.first, SimError(result)));
         }
-        *results = SimNewValues(outcome);
         if (renamed) SimAfterMutation();
+        if (FAILED(after)) return after;   // acted, then the answer was lost
+        *results = SimNewValues(outcome);
         return allSet ? S_OK : S_FALSE;
     }
     HRESULT STDMETHODCALLTYPE Delete(LPCWSTR, IPortableDeviceKeyCollection *) override

@@ -1,4 +1,5 @@
-// Scripted failures: a method's nth call, or the nth call of any method, answers an error.
+// Scripted failures: a method's nth call, or the nth call of any method, answers an error,
+// before or after it acts; or the cable is pulled and every call from some point on fails.
 // Each rule counts from the moment it is set, so a test can arm it right before the step.
 #include "devsim_internal.h"
 
@@ -9,6 +10,7 @@ struct CallRule {
     std::wstring objectId;
     int nth;
     HRESULT hr;
+    bool afterActing;
     int seen;
 };
 struct ValueErrorRule {
@@ -24,6 +26,8 @@ struct Rules {
     long sweepNth = 0;
     HRESULT sweepHr = S_OK;
     long sweepSeen = 0;
+    long pullAfter = -1;   // calls left before the cable is pulled; -1: connected
+    long pullSeen = 0;
 };
 Rules &Script()
 {
@@ -32,16 +36,23 @@ Rules &Script()
 }
 }  // namespace
 
-HRESULT SimCheckRules(const char *method, const wchar_t *objectId)
+HRESULT SimCheckRules(const char *method, const wchar_t *objectId, HRESULT *afterActing)
 {
     DevsimLock lock;
     Rules &r = Script();
     HRESULT result = S_OK;
+    if (afterActing) *afterActing = S_OK;
+    if (r.pullAfter >= 0 && ++r.pullSeen > r.pullAfter) return HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
     for (CallRule &rule : r.calls) {
         if (rule.method != method) continue;
         if (!rule.anyObject && (!objectId || rule.objectId != objectId)) continue;
         rule.seen++;
-        if (rule.seen == rule.nth && SUCCEEDED(result)) result = rule.hr;
+        if (rule.seen != rule.nth) continue;
+        if (rule.afterActing && afterActing) {
+            if (SUCCEEDED(*afterActing)) *afterActing = rule.hr;
+        } else if (SUCCEEDED(result)) {
+            result = rule.hr;
+        }
     }
     if (r.sweepNth > 0) {
         r.sweepSeen++;
@@ -56,7 +67,7 @@ void SimResetRules()
     Script() = Rules();
 }
 
-void DevsimFailCall(const char *method, int nth, HRESULT hr, const wchar_t *objectId)
+void DevsimFailCall(const char *method, int nth, HRESULT hr, const wchar_t *objectId, DevsimWhen when)
 {
     DevsimLock lock;
     CallRule rule;
@@ -65,6 +76,7 @@ void DevsimFailCall(const char *method, int nth, HRESULT hr, const wchar_t *obje
     rule.objectId = objectId ? objectId : L"";
     rule.nth = nth;
     rule.hr = hr;
+    rule.afterActing = (when == DEVSIM_AFTER_ACTING);
     rule.seen = 0;
     Script().calls.push_back(rule);
 }
@@ -76,6 +88,15 @@ void DevsimFailNthCall(long nth, HRESULT hr)
     Script().sweepHr = hr;
     Script().sweepSeen = 0;
 }
+
+void DevsimPullCableAfter(long calls)
+{
+    DevsimLock lock;
+    Script().pullAfter = calls < 0 ? 0 : calls;
+    Script().pullSeen = 0;
+}
+
+void DevsimClearRules() { SimResetRules(); }
 
 void DevsimValueError(const wchar_t *objectId, const PROPERTYKEY *key, int nth, HRESULT hr)
 {

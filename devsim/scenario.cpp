@@ -1,6 +1,7 @@
 // Scenario files: a device tree in text, read by the server DLL; the device's state is
 // written back in the same statements so that a test can examine it after the run.
 #include <stdio.h>
+#include <string.h>
 #include "devsim_internal.h"
 
 static std::wstring SimWide(const std::string &utf8)
@@ -115,6 +116,24 @@ bool DevsimLoadScenario(const char *path)
             DevsimSetDeleteRefused(device, true);
         } else if (word == "rename-refused") {
             DevsimSetRenameRefused(device, true);
+        } else if (word == "rename-lies") {
+            DevsimSetRenameLies(device, true);
+        } else if (word == "ids") {
+            if (rest == "reissued") DevsimSetIdScheme(device, DEVSIM_IDS_REISSUED_ON_RENAME);
+            else if (rest == "from-names") DevsimSetIdScheme(device, DEVSIM_IDS_FROM_NAMES);
+            else if (rest == "stable") DevsimSetIdScheme(device, DEVSIM_IDS_STABLE);
+            else return false;
+        } else if (word == "fail") {
+            char method[128], when[16] = "";
+            int nth = 0;
+            unsigned long hr = 0;
+            int n = sscanf(rest.c_str(), "%127s %d %lx %15s", method, &nth, &hr, when);
+            if (n < 3 || nth < 1 || (n == 4 && strcmp(when, "after") != 0)) return false;
+            DevsimFailCall(method, nth, (HRESULT)hr, nullptr, n == 4 ? DEVSIM_AFTER_ACTING : DEVSIM_BEFORE_ACTING);
+        } else if (word == "pull-after") {
+            long calls = -1;
+            if (sscanf(rest.c_str(), "%ld", &calls) != 1 || calls < 0) return false;
+            DevsimPullCableAfter(calls);
         } else if (word == "storage") {
             if (rest.empty()) return false;
             DevsimAddStorage(device, SimWide(rest).c_str());
@@ -192,6 +211,9 @@ bool DevsimSaveState(const char *path)
         if (dev.shortWrites) fprintf(f, "shortwrites\n");
         if (dev.deleteRefused) fprintf(f, "delete-refused\n");
         if (dev.renameRefused) fprintf(f, "rename-refused\n");
+        if (dev.renameLies) fprintf(f, "rename-lies\n");
+        if (dev.idScheme == DEVSIM_IDS_REISSUED_ON_RENAME) fprintf(f, "ids reissued\n");
+        if (dev.idScheme == DEVSIM_IDS_FROM_NAMES) fprintf(f, "ids from-names\n");
         SimSaveTree(f, (int)d, DEVSIM_ROOT, "");
     }
     for (const auto &entry : SimCallCounts()) fprintf(f, "count %s %ld\n", entry.first.c_str(), entry.second);

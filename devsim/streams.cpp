@@ -50,7 +50,8 @@ public:
     // A device set to short writes keeps and reports one byte less than it was given.
     HRESULT STDMETHODCALLTYPE Write(const void *buffer, ULONG size, ULONG *done) override
     {
-        HRESULT hr = SimCall("IStream::Write", CountedId());
+        HRESULT after = S_OK;
+        HRESULT hr = SimCall("IStream::Write", CountedId(), &after);
         if (FAILED(hr)) return hr;
         if (!upload) return STG_E_ACCESSDENIED;
         if (!buffer && size) return STG_E_INVALIDPOINTER;
@@ -59,8 +60,9 @@ public:
         SimDevice *d = SimFindDevice(device);
         ULONG kept = (d && d->shortWrites && size > 0) ? size - 1 : size;
         data.append((const char *)buffer, kept);
-        if (done) *done = kept;
         SimRecordWrite(size, kept);
+        if (FAILED(after)) return after;   // stored, then the answer was lost
+        if (done) *done = kept;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER *) override
@@ -77,7 +79,8 @@ public:
     // announced in WPD_OBJECT_SIZE (Android receives exactly that many bytes).
     HRESULT STDMETHODCALLTYPE Commit(DWORD) override
     {
-        HRESULT hr = SimCall("IStream::Commit", CountedId());
+        HRESULT after = S_OK;
+        HRESULT hr = SimCall("IStream::Commit", CountedId(), &after);
         if (FAILED(hr)) return hr;
         if (!upload) return S_OK;
         DevsimLock lock;
@@ -95,11 +98,11 @@ public:
         o.data = data;
         int number = SimAddObjectRaw(device, parent, o);
         if (number < 0) return E_UNEXPECTED;
-        objectId = SimIdOf(number);
+        objectId = SimIdOf(device, number);
         committed = true;
         SimRecordCommit();
         SimAfterMutation();
-        return S_OK;
+        return after;   // S_OK, or the object exists and the answer was lost
     }
     HRESULT STDMETHODCALLTYPE Revert() override
     {

@@ -360,6 +360,91 @@ TEST_F(DevsimTest, ScriptedFailuresFireOnceAtTheRightCall)
                                                        CLSCTX_INPROC_SERVER, IID_IPortableDeviceKeyCollection,
                                                        (void **)&keys)))
         << "class creation is a counted call that rules can fail";
+
+    // A call that acts, then answers a failure: the file is gone although Delete failed.
+    int file = DevsimFind(device, L"Internal storage\\Corvane\\Corvane_Info.ini");
+    DevsimFailCall("IPortableDeviceContent::Delete", 1, HRESULT_FROM_WIN32(ERROR_SEM_TIMEOUT), nullptr, DEVSIM_AFTER_ACTING);
+    EXPECT_EQ(Hex(HRESULT_FROM_WIN32(ERROR_SEM_TIMEOUT)),
+              Hex(DeleteOne(content, DevsimObjectId(device, file), PORTABLE_DEVICE_DELETE_NO_RECURSION)));
+    EXPECT_FALSE(DevsimExists(device, file)) << "the delete should have happened before the failure was answered";
+
+    // The cable pulled after two calls: every later call fails and changes nothing, until the
+    // rules are cleared; the device itself stays as it was.
+    int download = DevsimFind(device, L"Internal storage\\Download");
+    DevsimPullCableAfter(2);
+    Held<IPortableDeviceProperties> more;
+    EXPECT_EQ(S_OK, content->Properties(&more)) << "1st call after arming the pull";
+    Held<IPortableDeviceValues> read;
+    EXPECT_EQ(S_OK, more->GetValues(storage.c_str(), nullptr, &read)) << "2nd call after arming the pull";
+    HRESULT pulled = HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(Hex(pulled), Hex(DeleteOne(content, DevsimObjectId(device, download), PORTABLE_DEVICE_DELETE_NO_RECURSION)));
+    EXPECT_TRUE(DevsimExists(device, download)) << "a call after the pull deleted something";
+    Held<IPortableDeviceKeyCollection> late;
+    EXPECT_EQ(Hex(pulled), Hex(CoCreateInstance(CLSID_PortableDeviceKeyCollection, nullptr, CLSCTX_INPROC_SERVER,
+                                                IID_IPortableDeviceKeyCollection, (void **)&late)));
+    DevsimClearRules();
+    EXPECT_EQ(S_OK, DeleteOne(content, DevsimObjectId(device, download), PORTABLE_DEVICE_DELETE_NO_RECURSION))
+        << "the device serves calls again once the rules are cleared";
+}
+
+// Renaming through WPD_OBJECT_ORIGINAL_FILE_NAME as different real devices answer it: what
+// the call and the name's own result say, whether the name changed, and what the old id
+// names afterwards.
+TEST_F(DevsimTest, RenamesAnswerAsEachKindOfDeviceDoes)
+{
+    enum OldId { SameObject, Nothing };
+    struct Case {
+        const char *why;
+        void (*make)(int device);
+        HRESULT call, nameResult;
+        bool renamed;
+        OldId oldId;
+    } cases[] = {
+        {"a device that keeps ids", [](int) {}, S_OK, S_OK, true, SameObject},
+        {"a device that reissues ids", [](int d) { DevsimSetIdScheme(d, DEVSIM_IDS_REISSUED_ON_RENAME); }, S_OK, S_OK,
+         true, Nothing},
+        {"a device whose ids follow names", [](int d) { DevsimSetIdScheme(d, DEVSIM_IDS_FROM_NAMES); }, S_OK, S_OK,
+         true, Nothing},
+        {"a device that lies", [](int d) { DevsimSetRenameLies(d, true); }, S_OK, S_OK, false, SameObject},
+        {"a device that cannot rename", [](int d) { DevsimSetRenameRefused(d, true); }, S_FALSE,
+         HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED), false, SameObject},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.why);
+        DevsimReset();
+        int device = AddDemoHandheld();
+        c.make(device);
+        int file = DevsimFind(device, L"Internal storage\\Corvane\\Corvane_Info.ini");
+        std::wstring oldId = DevsimObjectId(device, file);
+        Held<IPortableDevice> dev;
+        ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", false, &dev));
+        Held<IPortableDeviceContent> content;
+        ASSERT_EQ(S_OK, dev->Content(&content));
+        Held<IPortableDeviceProperties> properties;
+        ASSERT_EQ(S_OK, content->Properties(&properties));
+        Held<IPortableDeviceValues> values, results;
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_PortableDeviceValues, nullptr, CLSCTX_INPROC_SERVER,
+                                         IID_IPortableDeviceValues, (void **)&values));
+        ASSERT_EQ(S_OK, values->SetStringValue(WPD_OBJECT_ORIGINAL_FILE_NAME, L"Renamed.ini"));
+        EXPECT_EQ(Hex(c.call), Hex(properties->SetValues(oldId.c_str(), values, &results)));
+        HRESULT nameResult = E_UNEXPECTED;
+        ASSERT_TRUE(results.p != nullptr) << "SetValues gave no results";
+        EXPECT_EQ(S_OK, results->GetErrorValue(WPD_OBJECT_ORIGINAL_FILE_NAME, &nameResult));
+        EXPECT_EQ(Hex(c.nameResult), Hex(nameResult)) << "the name's own result";
+        EXPECT_EQ(c.renamed ? L"Renamed.ini" : L"Corvane_Info.ini", DevsimName(device, file));
+        EXPECT_EQ(c.oldId == SameObject ? file : -1, DevsimObjectById(device, oldId.c_str()))
+            << "what the id the object had before names now";
+    }
+    // Where ids follow names, an old id names whatever takes the name next.
+    DevsimReset();
+    int device = AddDemoHandheld();
+    DevsimSetIdScheme(device, DEVSIM_IDS_FROM_NAMES);
+    int app = DevsimFind(device, L"Internal storage\\Corvane");
+    int file = DevsimFind(device, L"Internal storage\\Corvane\\Corvane_Info.ini");
+    std::wstring oldId = DevsimObjectId(device, file);
+    DevsimRemove(device, file);
+    int successor = DevsimAddFile(device, app, L"Corvane_Info.ini", "new");
+    EXPECT_EQ(successor, DevsimObjectById(device, oldId.c_str())) << "the old id should now name the new file";
 }
 
 TEST_F(DevsimTest, ScenarioStateRoundTripsThroughTheTextFormat)
