@@ -9,6 +9,7 @@
 struct IPortableDevice;
 struct IPortableDeviceContent;
 struct IEnumPortableDeviceObjectIDs;
+struct IPortableDeviceKeyCollection;
 
 enum {
     DEV_PATH_CHARS = 260,     // every 8-bit path or name buffer, and every UTF-16 one
@@ -39,6 +40,10 @@ struct DeviceConnection {
     WCHAR *RootFolderId;                 // folder holding the app folder; base of device paths
     WCHAR *AppFolderId;
     WCHAR *InfoFileId;
+    int infoFileIsLeftover;              // the file was found only under a name an interrupted replace left
+    int readOnly;                        // the device was opened for reading only
+    IPortableDeviceKeyCollection *nameKeys;          // the keys of every property read, made once
+    IPortableDeviceKeyCollection *nameAndTypeKeys;
     WorkingCopy workingCopy;
     SearchSlot search[DEV_SEARCH_SLOTS];
 };

@@ -40,6 +40,8 @@ HRESULT SearchForAppFolder(int depth, BOOL parentIsAppFolder, LPWSTR grandparent
 // it; a failure when the device could not read it (a VT_ERROR value holds the reason).
 HRESULT GetObjectStringProperty(IPortableDeviceProperties *properties, LPCWSTR objectId,
                                 REFPROPERTYKEY key, LPWSTR *out);
+// Releases the key collections the reads keep for the connection.
+void DevReleaseKeyCollections(void);
 // The file name (as above) and the content type, when readable, in one request.
 HRESULT GetObjectNameAndType(IPortableDeviceProperties *properties, LPCWSTR objectId, LPWSTR *name,
                              GUID *type, BOOL *hasType);
@@ -59,11 +61,35 @@ HRESULT FindChildrenByName(LPCWSTR parentId, const LPCWSTR *names, int count, LP
 HRESULT DownloadObject(IPortableDeviceContent *content, LPCWSTR objectId, LPCWSTR localPath);
 HRESULT BuildObjectProperties(LPCWSTR parentId, LPCWSTR baseName, LPCWSTR extension,
                               DWORD sizeLow, DWORD sizeHigh, IPortableDeviceValues **valuesOut);
+// The local file opened for an upload, with its size; INVALID_HANDLE_VALUE when it cannot be.
+HANDLE OpenUploadSource(LPCWSTR localPath, DWORD *size);
+// Creates a new object from the whole local file: chunks of the device's optimal size, the
+// commit only when every byte went in. *newId (when asked) is the id the device gives it, or
+// none when the device does not tell.
+HRESULT WriteNewObject(IPortableDeviceContent *content, IPortableDeviceValues *values, HANDLE file, LPWSTR *newId);
+// Removes one object; S_OK only when the device says it is gone.
+HRESULT DeleteObject(LPCWSTR id);
+// S_OK when the object's bytes equal those of the open local file, S_FALSE when they differ.
+HRESULT CompareObjectWithFile(IPortableDeviceContent *content, LPCWSTR objectId, HANDLE file);
 BOOL DevCopyFileOnDevice(LPCSTR existingPath, LPCSTR newPath);
-// Uploads localPath over the device path, never leaving the device without its file when a
-// rename can avoid it; *deviceIntact is 0 when the device lost its file under that name.
-HRESULT UploadReplacing(LPCSTR localPath, LPCSTR devicePath, int *deviceIntact);
 BOOL DevDeleteFileOnDevice(LPCSTR path);
+
+// --- replacing a file, and recovering one whose replace was interrupted (replace.cpp) ---
+enum ReplaceOutcome {
+    REPLACE_DONE,        // the new content is under the real name
+    REPLACE_UNCHANGED,   // the device holds its file as it was (or held none and holds none)
+    REPLACE_KEEP_COPY,   // the device may lack a complete file under the real name: keep the local one
+};
+// Puts the local file on the device under devicePath, never leaving the device without a
+// complete copy of old or new under the real name or a leftover name.
+HRESULT ReplaceDeviceFile(LPCSTR localPath, LPCSTR devicePath, ReplaceOutcome *outcome);
+// The object a device path names, or, when it is missing, the leftover of an interrupted
+// replace (the new copy before the old); DEV_E_NO_SUCH_OBJECT only when its folder holds
+// neither.
+HRESULT ResolveFileOrLeftover(LPCSTR path, LPWSTR *out);
+// 1 when name is a leftover name (a file name plus a leftover suffix); realName (260 units)
+// then receives that file name, spelled as in name.
+int DevLeftoverName(LPCWSTR name, WCHAR *realName);
 
 // --- search handles (search.cpp) ---
 // S_OK with a handle when a child matched; S_FALSE when the folder resolved and no child
@@ -74,6 +100,8 @@ HANDLE DevFindFirstFileOnDevice(LPCSTR path, WIN32_FIND_DATAA *findData);
 BOOL DevFindNextFileOnDevice(HANDLE handle, WIN32_FIND_DATAA *findData);
 
 // --- profile working copy (profile.cpp) ---
+// A fresh "TMP" file in the user's temporary folder, made empty; 0 (out empty) when there is none.
+int DevNewTemporaryFile(char *out);
 int EnsureWorkingCopy(LPCSTR devicePath);
 DWORD DevGetProfileStringOnDevice(LPCSTR section, LPCSTR key, LPCSTR defaultValue,
                                   LPSTR out, DWORD size, LPCSTR file);

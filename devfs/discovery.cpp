@@ -15,6 +15,10 @@ static int ReadSearchDepth(void)
     return (int)GetPrivateProfileIntA("Corvane", "SearchDepth", 4, "Corvane_Info.ini");
 }
 
+// A file of an interrupted replace found in the app folder being walked, kept until the
+// walk of that folder ends: the settings file itself, later in the same folder, wins.
+static LPWSTR PendingLeftover;
+
 static int AllIdsSet(void)
 {
     return DevConnection.RootFolderId != NULL && DevConnection.AppFolderId != NULL &&
@@ -39,12 +43,14 @@ static void ReleaseConnection(void)
     CoTaskMemFree(DevConnection.AppFolderId);
     CoTaskMemFree(DevConnection.InfoFileId);
     DevConnection.RootFolderId = DevConnection.AppFolderId = DevConnection.InfoFileId = NULL;
+    DevConnection.infoFileIsLeftover = 0;
 
     WorkingCopy *copy = &DevConnection.workingCopy;
     if (copy->cachedLocalPath[0] != '\0')
         DeleteFileA(copy->cachedLocalPath);
     copy->cachedLocalPath[0] = '\0';
     copy->cachedDevicePath[0] = '\0';
+    DevReleaseKeyCollections();
     ReleaseDevice();
 }
 
@@ -94,6 +100,13 @@ HRESULT SearchForAppFolder(int depth, BOOL parentIsAppFolder, LPWSTR grandparent
                 CoTaskMemFree(name);
                 return S_OK;
             }
+            WCHAR realName[DEV_PATH_CHARS];
+            if (parentIsAppFolder && grandparentId != NULL && PendingLeftover == NULL &&
+                DevLeftoverName(name, realName) && DevNameEqual(realName, InfoFileName)) {
+                PendingLeftover = objectId;   // the caller leaves it to us
+                CoTaskMemFree(name);
+                return S_OK;
+            }
             isAppFolder = DevNameEqual(name, AppFolderName);
             CoTaskMemFree(name);
         }
@@ -106,6 +119,9 @@ HRESULT SearchForAppFolder(int depth, BOOL parentIsAppFolder, LPWSTR grandparent
     hr = DevConnection.content->EnumObjects(0, objectId, NULL, &children);
     if (FAILED(hr))
         return hr;
+    LPWSTR outerLeftover = PendingLeftover;   // an app folder inside an app folder keeps its own
+    if (isAppFolder)
+        PendingLeftover = NULL;
     for (;;) {
         LPWSTR child = NULL;
         hr = DevNextChild(children, &child);
@@ -126,9 +142,27 @@ HRESULT SearchForAppFolder(int depth, BOOL parentIsAppFolder, LPWSTR grandparent
                 CoTaskMemFree(child);
             break;
         }
-        CoTaskMemFree(child);
+        if (child != PendingLeftover)
+            CoTaskMemFree(child);
     }
     children->Release();
+    if (isAppFolder) {
+        // No settings file in this app folder, but what a replace left of it: the folder is
+        // the app folder all the same, and the file gets its name back before it is used.
+        if (SUCCEEDED(hr) && !AllIdsSet() && PendingLeftover != NULL && parentId != NULL) {
+            DevConnection.RootFolderId = parentId;
+            DevConnection.AppFolderId = objectId;
+            DevConnection.InfoFileId = PendingLeftover;
+            DevConnection.infoFileIsLeftover = 1;
+        } else {
+            CoTaskMemFree(PendingLeftover);
+        }
+        PendingLeftover = outerLeftover;
+    }
+    if (AllIdsSet() && PendingLeftover != NULL && PendingLeftover != DevConnection.InfoFileId) {
+        CoTaskMemFree(PendingLeftover);   // found further in: an outer folder's leftover is not needed
+        PendingLeftover = NULL;
+    }
     return hr;
 }
 
@@ -165,6 +199,7 @@ static HRESULT OpenAndSearchDevice(LPCWSTR pnpId)
             // Read-write refused: one more try with read access only.
             clientInfo->SetUnsignedIntegerValue(WPD_CLIENT_DESIRED_ACCESS, GENERIC_READ);
             hr = DevConnection.device->Open(pnpId, clientInfo);
+            DevConnection.readOnly = SUCCEEDED(hr);
         }
     }
     if (SUCCEEDED(hr))
@@ -177,8 +212,10 @@ static HRESULT OpenAndSearchDevice(LPCWSTR pnpId)
     }
     if (clientInfo != NULL)
         clientInfo->Release();
-    if (FAILED(hr) || !AllIdsSet())
+    if (FAILED(hr) || !AllIdsSet()) {
         ReleaseDevice();
+        DevConnection.readOnly = 0;
+    }
     return hr;
 }
 

@@ -9,24 +9,51 @@ static int MeansNoSuchProperty(HRESULT reason)
            reason == E_NOTIMPL;
 }
 
+// The layer's reads ask for the name, or the name and the type: one key collection each
+// serves the whole connection, since the device only reads it.
+static IPortableDeviceKeyCollection **KeptKeys(const PROPERTYKEY *keys, int count)
+{
+    if (count == 1 && IsEqualPropertyKey(keys[0], WPD_OBJECT_ORIGINAL_FILE_NAME))
+        return &DevConnection.nameKeys;
+    if (count == 2 && IsEqualPropertyKey(keys[0], WPD_OBJECT_ORIGINAL_FILE_NAME) &&
+        IsEqualPropertyKey(keys[1], WPD_OBJECT_CONTENT_TYPE))
+        return &DevConnection.nameAndTypeKeys;
+    return NULL;
+}
+
+void DevReleaseKeyCollections(void)
+{
+    if (DevConnection.nameKeys != NULL)
+        DevConnection.nameKeys->Release();
+    if (DevConnection.nameAndTypeKeys != NULL)
+        DevConnection.nameAndTypeKeys->Release();
+    DevConnection.nameKeys = DevConnection.nameAndTypeKeys = NULL;
+}
+
 // GetValues for the given keys of one object. S_FALSE from the device (some value could not
 // be read) is a success here: each value says for itself.
 static HRESULT RequestValues(IPortableDeviceProperties *properties, LPCWSTR objectId, const PROPERTYKEY *keys,
                              int count, IPortableDeviceValues **values)
 {
-    IPortableDeviceKeyCollection *collection = NULL;
+    IPortableDeviceKeyCollection **kept = KeptKeys(keys, count);
+    IPortableDeviceKeyCollection *collection = kept != NULL ? *kept : NULL;
+    HRESULT hr = S_OK;
     *values = NULL;
-    HRESULT hr = CoCreateInstance(CLSID_PortableDeviceKeyCollection, NULL, CLSCTX_INPROC_SERVER,
-                                  IID_IPortableDeviceKeyCollection, (void **)&collection);
-    for (int i = 0; SUCCEEDED(hr) && i < count; i++)
-        hr = collection->Add(keys[i]);
+    if (collection == NULL) {
+        hr = CoCreateInstance(CLSID_PortableDeviceKeyCollection, NULL, CLSCTX_INPROC_SERVER,
+                              IID_IPortableDeviceKeyCollection, (void **)&collection);
+        for (int i = 0; SUCCEEDED(hr) && i < count; i++)
+            hr = collection->Add(keys[i]);
+        if (SUCCEEDED(hr) && kept != NULL)
+            *kept = collection;   // released with the connection
+    }
     if (SUCCEEDED(hr))
         hr = properties->GetValues(objectId, collection, values);
     if (FAILED(hr) && *values != NULL) {
         (*values)->Release();
         *values = NULL;
     }
-    if (collection != NULL)
+    if (collection != NULL && (kept == NULL || *kept != collection))
         collection->Release();
     return FAILED(hr) ? hr : S_OK;
 }

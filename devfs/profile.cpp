@@ -13,8 +13,7 @@ static int CreateEmptyFile(LPCSTR path)
     return 1;
 }
 
-// A fresh "TMP" file name in the user's temporary folder; 0 when there is none.
-static int NewTemporaryFile(char *out)
+int DevNewTemporaryFile(char *out)
 {
     char folder[DEV_PATH_CHARS];
     DWORD n = GetTempPathA(DEV_PATH_CHARS, folder);
@@ -38,22 +37,30 @@ int EnsureWorkingCopy(LPCSTR devicePath)
         DeleteFileA(copy->cachedLocalPath);
     copy->cachedLocalPath[0] = '\0';
     copy->cachedDevicePath[0] = '\0';
-    if (!NewTemporaryFile(copy->cachedLocalPath))
+    if (!DevNewTemporaryFile(copy->cachedLocalPath))
         return 0;
 
     if (DevCopyFile(devicePath, copy->cachedLocalPath, 0)) {
         lstrcpyA(copy->cachedDevicePath, devicePath);
+        // Found only under a name an interrupted replace left, the app on the handheld cannot
+        // find it: put it back under its name before anything else. Should that fail, reads
+        // still find it and the next write puts it back.
+        if (DevConnection.infoFileIsLeftover && !DevConnection.readOnly) {
+            ReplaceOutcome outcome;
+            DevConnection.infoFileIsLeftover = 0;
+            ReplaceDeviceFile(copy->cachedLocalPath, devicePath, &outcome);
+        }
         return 1;
     }
 
-    // Only a folder that resolves and holds no such child means the file is not there:
-    // any other doubt must never end in an empty file uploaded over the real one.
-    WIN32_FIND_DATAA findData;
-    HANDLE search = INVALID_HANDLE_VALUE;
-    HRESULT hr = DevFindFirstOnDevice(devicePath, &findData, &search);
-    if (hr == S_OK) {
-        DevFindClose(search);   // it is there, but the download failed
-    } else if (hr == S_FALSE && CreateEmptyFile(copy->cachedLocalPath)) {
+    // Only a folder that resolves and holds neither the file nor a leftover of its interrupted
+    // replace means the file is not there: any other doubt must never end in an empty file
+    // uploaded over the real one.
+    char prepared[DEV_PATH_CHARS];
+    LPWSTR id = NULL;
+    HRESULT hr = DevPrepareDevicePath(devicePath, prepared) ? ResolveFileOrLeftover(prepared, &id) : E_FAIL;
+    DevFreeId(id);   // there, but the download failed
+    if (hr == DEV_E_NO_SUCH_OBJECT && CreateEmptyFile(copy->cachedLocalPath)) {
         if (DevCopyFile(copy->cachedLocalPath, devicePath, 0)) {
             lstrcpyA(copy->cachedDevicePath, devicePath);
             return 1;
@@ -80,15 +87,15 @@ BOOL DevWriteProfileStringOnDevice(LPCSTR section, LPCSTR key, LPCSTR value, LPC
     if (!EnsureWorkingCopy(file))
         return 0;
     BOOL result = WritePrivateProfileStringA(section, key, value, copy->cachedLocalPath);
-    int deviceIntact = 1;
-    if (SUCCEEDED(UploadReplacing(copy->cachedLocalPath, file, &deviceIntact)))
+    ReplaceOutcome outcome;
+    if (SUCCEEDED(ReplaceDeviceFile(copy->cachedLocalPath, file, &outcome)))
         return result;
     // The next access downloads afresh. While the device holds its file the copy is of no
-    // use; where the device lost it, the copy is all that is left and stays on disk.
-    if (deviceIntact)
-        DeleteFileA(copy->cachedLocalPath);
-    else
+    // use; where it may not, the copy may be all that is left and stays on disk.
+    if (outcome == REPLACE_KEEP_COPY)
         lstrcpyA(copy->keptLocalPath, copy->cachedLocalPath);
+    else
+        DeleteFileA(copy->cachedLocalPath);
     copy->cachedLocalPath[0] = '\0';
     copy->cachedDevicePath[0] = '\0';
     return 0;

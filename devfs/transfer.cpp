@@ -1,4 +1,5 @@
-// Downloads, uploads and deletes of device files through a 1024-byte buffer.
+// Downloads, uploads, deletes and comparisons of device files through a 1024-byte buffer.
+// Replacing a file that exists is replace.cpp's.
 #include "devfs/devfs_internal.h"
 
 enum { TRANSFER_BUFFER = 1024 };
@@ -19,12 +20,10 @@ static int IsImageExtension(LPCWSTR extension)
     return 0;
 }
 
-HRESULT DownloadObject(IPortableDeviceContent *content, LPCWSTR objectId, LPCWSTR localPath)
+// Reads the object's bytes into the open local file, or, with compare, reads them against
+// it: S_OK when written (or equal), S_FALSE when they differ, else the failure.
+static HRESULT StreamObject(IPortableDeviceContent *content, LPCWSTR objectId, HANDLE file, BOOL compare)
 {
-    HANDLE file = CreateFileW(localPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return E_FAIL;
-
     IPortableDeviceResources *resources = NULL;
     IStream *stream = NULL;
     DWORD optimal = 0;
@@ -33,23 +32,40 @@ HRESULT DownloadObject(IPortableDeviceContent *content, LPCWSTR objectId, LPCWST
         hr = resources->GetStream(objectId, WPD_RESOURCE_DEFAULT, STGM_READ, &optimal, &stream);
     DWORD chunk = ChunkSize(optimal);
     BYTE buffer[TRANSFER_BUFFER];
+    BYTE local[TRANSFER_BUFFER];
     while (SUCCEEDED(hr)) {
         ULONG got = 0;
+        DWORD done = 0;
         hr = stream->Read(buffer, chunk, &got);
         if (FAILED(hr))
             break;
-        if (got == 0) {
-            hr = S_OK;
-            break;
-        }
-        DWORD written = 0;
-        if (got > chunk || !WriteFile(file, buffer, got, &written, NULL) || written != got)
+        if (got > chunk) {
             hr = E_FAIL;
+        } else if (compare) {
+            // Where the device's bytes end, the local file must end too.
+            if (!ReadFile(file, local, got == 0 ? 1 : got, &done, NULL))
+                hr = E_FAIL;
+            else if (done != got || memcmp(buffer, local, got) != 0)
+                hr = S_FALSE;
+        } else if (got != 0 && (!WriteFile(file, buffer, got, &done, NULL) || done != got)) {
+            hr = E_FAIL;
+        }
+        if (got == 0 || hr != S_OK)
+            break;
     }
     if (stream != NULL)
         stream->Release();
     if (resources != NULL)
         resources->Release();
+    return hr;
+}
+
+HRESULT DownloadObject(IPortableDeviceContent *content, LPCWSTR objectId, LPCWSTR localPath)
+{
+    HANDLE file = CreateFileW(localPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return E_FAIL;
+    HRESULT hr = StreamObject(content, objectId, file, FALSE);
     CloseHandle(file);
     if (FAILED(hr))
         DeleteFileW(localPath);   // never leave a partial copy behind
@@ -91,12 +107,14 @@ HRESULT BuildObjectProperties(LPCWSTR parentId, LPCWSTR baseName, LPCWSTR extens
     return S_OK;
 }
 
-// Creates a new object from the open local file: chunks of the device's optimal size, and
-// the commit only when every byte went in.
-static HRESULT WriteNewObject(IPortableDeviceContent *content, IPortableDeviceValues *values, HANDLE file)
+HRESULT WriteNewObject(IPortableDeviceContent *content, IPortableDeviceValues *values, HANDLE file, LPWSTR *newId)
 {
     IStream *stream = NULL;
     DWORD optimal = 0;
+    if (newId != NULL)
+        *newId = NULL;
+    if (SetFilePointer(file, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
+        return E_FAIL;
     HRESULT hr = content->CreateObjectWithPropertiesAndData(values, &stream, &optimal, NULL);
     DWORD chunk = ChunkSize(optimal);
     BYTE buffer[TRANSFER_BUFFER];
@@ -109,7 +127,15 @@ static HRESULT WriteNewObject(IPortableDeviceContent *content, IPortableDeviceVa
         if (got == 0) {
             hr = stream->Commit(STGC_DEFAULT);
             if (FAILED(hr))
-                hr = E_FAIL;
+                break;
+            hr = S_OK;
+            // The id is known only once the object exists; without it the caller looks by name.
+            IPortableDeviceDataStream *data = NULL;
+            if (newId != NULL && SUCCEEDED(stream->QueryInterface(IID_IPortableDeviceDataStream, (void **)&data))) {
+                if (FAILED(data->GetObjectID(newId)))
+                    *newId = NULL;
+                data->Release();
+            }
             break;
         }
         // A short write would commit a truncated file: never commit one.
@@ -122,8 +148,7 @@ static HRESULT WriteNewObject(IPortableDeviceContent *content, IPortableDeviceVa
     return hr;
 }
 
-// The local file opened for an upload, with its size; INVALID_HANDLE_VALUE when it cannot be.
-static HANDLE OpenUploadSource(LPCWSTR localPath, DWORD *size)
+HANDLE OpenUploadSource(LPCWSTR localPath, DWORD *size)
 {
     HANDLE file = CreateFileW(localPath, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
@@ -136,8 +161,7 @@ static HANDLE OpenUploadSource(LPCWSTR localPath, DWORD *size)
     return file;
 }
 
-// Removes one object; S_OK only when the device says it is gone.
-static HRESULT DeleteObject(LPCWSTR id)
+HRESULT DeleteObject(LPCWSTR id)
 {
     IPortableDevicePropVariantCollection *ids = NULL;
     HRESULT hr = CoCreateInstance(CLSID_PortableDevicePropVariantCollection, NULL, CLSCTX_INPROC_SERVER,
@@ -163,29 +187,6 @@ static HRESULT DeleteObject(LPCWSTR id)
     return hr == S_FALSE ? E_FAIL : hr;   // S_FALSE: the device kept the object
 }
 
-// Gives an object another file name; S_OK only when the device took it.
-static HRESULT RenameObject(LPCWSTR id, LPCWSTR name)
-{
-    IPortableDeviceProperties *properties = NULL;
-    IPortableDeviceValues *values = NULL;
-    IPortableDeviceValues *results = NULL;
-    HRESULT hr = DevConnection.content->Properties(&properties);
-    if (SUCCEEDED(hr))
-        hr = CoCreateInstance(CLSID_PortableDeviceValues, NULL, CLSCTX_INPROC_SERVER, IID_IPortableDeviceValues,
-                              (void **)&values);
-    if (SUCCEEDED(hr))
-        hr = values->SetStringValue(WPD_OBJECT_ORIGINAL_FILE_NAME, name);
-    if (SUCCEEDED(hr))
-        hr = properties->SetValues(id, values, &results);
-    if (results != NULL)
-        results->Release();
-    if (values != NULL)
-        values->Release();
-    if (properties != NULL)
-        properties->Release();
-    return hr == S_FALSE ? E_FAIL : hr;   // S_FALSE: the device refused the name
-}
-
 BOOL DevDeleteFileOnDevice(LPCSTR path)
 {
     char prepared[DEV_PATH_CHARS];
@@ -202,114 +203,11 @@ BOOL DevDeleteFileOnDevice(LPCSTR path)
     return SUCCEEDED(hr);
 }
 
-// Name a replaced file has on the device while its successor is written.
-static const WCHAR AsideSuffix[] = L".tessaly-old";
-
-// Everything an upload needs before it changes anything on the device.
-struct Upload {
-    LPWSTR parent;              // the folder (RootFolderId borrowed)
-    WCHAR name[DEV_PATH_CHARS];        // the file name, as the device spells an existing one
-    WCHAR asideName[DEV_PATH_CHARS];   // name + AsideSuffix
-    LPWSTR oldId;               // the object replaced, or none
-    LPWSTR staleAsideId;        // an aside object an interrupted run left, or none
-    HANDLE file;
-    IPortableDeviceValues *values;
-};
-
-static void ReleaseUpload(Upload *up)
+HRESULT CompareObjectWithFile(IPortableDeviceContent *content, LPCWSTR objectId, HANDLE file)
 {
-    DevFreeId(up->parent);
-    CoTaskMemFree(up->oldId);
-    CoTaskMemFree(up->staleAsideId);
-    if (up->file != INVALID_HANDLE_VALUE)
-        CloseHandle(up->file);
-    if (up->values != NULL)
-        up->values->Release();
-}
-
-// Resolves the folder, finds the object replaced and any leftover aside object in one pass,
-// opens the local file and builds the new object's properties. Reads only.
-static HRESULT PrepareUpload(LPCSTR localPath, LPCSTR devicePath, Upload *up)
-{
-    char prepared[DEV_PATH_CHARS];
-    char baseName[DEV_PATH_CHARS];
-    char extension[DEV_PATH_CHARS];
-    WCHAR wideLocal[DEV_PATH_CHARS];
-    WCHAR wideBase[DEV_PATH_CHARS];
-    WCHAR wideExtension[DEV_PATH_CHARS];
-    DWORD size = 0;
-    ZeroMemory(up, sizeof *up);
-    up->file = INVALID_HANDLE_VALUE;
-    if (!DevPrepareDevicePath(devicePath, prepared) || !DevToWide(localPath, wideLocal))
+    if (SetFilePointer(file, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
         return E_FAIL;
-    up->file = OpenUploadSource(wideLocal, &size);
-    if (up->file == INVALID_HANDLE_VALUE)
-        return E_FAIL;
-    HRESULT hr = ResolveParentFolder(prepared, &up->parent, baseName, extension);
-    if (FAILED(hr))
-        return hr;
-    if (!DevToWide(baseName, wideBase) || !DevToWide(extension, wideExtension) ||
-        DevWideLength(wideBase) + DevWideLength(wideExtension) + ARRAYSIZE(AsideSuffix) > DEV_PATH_CHARS)
-        return E_FAIL;
-    lstrcpyW(up->name, wideBase);
-    lstrcatW(up->name, wideExtension);
-    lstrcpyW(up->asideName, up->name);
-    lstrcatW(up->asideName, AsideSuffix);
-
-    const LPCWSTR names[2] = { up->name, up->asideName };
-    LPWSTR ids[2];
-    LPWSTR realNames[2];
-    hr = FindChildrenByName(up->parent, names, 2, ids, realNames);
-    if (FAILED(hr))
-        return hr;
-    up->oldId = ids[0];
-    up->staleAsideId = ids[1];
-    // The replacement keeps the name the device has: only A to Z can differ, so the base
-    // name keeps its length.
-    if (realNames[0] != NULL && DevWideLength(realNames[0]) == DevWideLength(up->name)) {
-        lstrcpyW(up->name, realNames[0]);
-        lstrcpynW(wideBase, realNames[0], (int)DevWideLength(wideBase) + 1);
-        lstrcpyW(wideExtension, realNames[0] + DevWideLength(wideBase));
-        lstrcpyW(up->asideName, up->name);
-        lstrcatW(up->asideName, AsideSuffix);
-    }
-    CoTaskMemFree(realNames[0]);
-    CoTaskMemFree(realNames[1]);
-    return BuildObjectProperties(up->parent, wideBase, wideExtension, size, 0, &up->values);
-}
-
-// Replaces (or creates) the device file devicePath with the local file. The old object is
-// renamed aside, the new one written under the real name, and only then is the old one
-// deleted; a failure renames it back. A device that does not rename gets the old object
-// deleted first, since it refuses two objects of one name. *deviceIntact tells whether the
-// device still holds its file (old or new) under its name afterwards.
-HRESULT UploadReplacing(LPCSTR localPath, LPCSTR devicePath, int *deviceIntact)
-{
-    Upload up;
-    *deviceIntact = 1;
-    HRESULT hr = PrepareUpload(localPath, devicePath, &up);
-    if (SUCCEEDED(hr) && up.oldId == NULL) {
-        hr = WriteNewObject(DevConnection.content, up.values, up.file);
-    } else if (SUCCEEDED(hr)) {
-        // A leftover from an interrupted run goes first: its name must be free again.
-        if (up.staleAsideId != NULL)
-            DeleteObject(up.staleAsideId);
-        if (SUCCEEDED(RenameObject(up.oldId, up.asideName))) {
-            hr = WriteNewObject(DevConnection.content, up.values, up.file);
-            if (SUCCEEDED(hr))
-                DeleteObject(up.oldId);   // should it stay, the next upload removes it
-            else
-                *deviceIntact = SUCCEEDED(RenameObject(up.oldId, up.name));
-        } else {
-            hr = DeleteObject(up.oldId);
-            if (SUCCEEDED(hr)) {
-                hr = WriteNewObject(DevConnection.content, up.values, up.file);
-                *deviceIntact = SUCCEEDED(hr);
-            }
-        }
-    }
-    ReleaseUpload(&up);
-    return hr;
+    return StreamObject(content, objectId, file, TRUE);
 }
 
 BOOL DevCopyFileOnDevice(LPCSTR existingPath, LPCSTR newPath)
@@ -321,12 +219,12 @@ BOOL DevCopyFileOnDevice(LPCSTR existingPath, LPCSTR newPath)
 
     if (DevIsDevicePath(existingPath)) {
         LPWSTR id = NULL;
-        if (!DevPrepareDevicePath(existingPath, prepared) || FAILED(ResolveObjectId(prepared, &id)))
+        if (!DevPrepareDevicePath(existingPath, prepared) || FAILED(ResolveFileOrLeftover(prepared, &id)))
             return 0;
         HRESULT hr = DevToWide(newPath, localPath) ? DownloadObject(DevConnection.content, id, localPath) : E_FAIL;
         DevFreeId(id);
         return SUCCEEDED(hr);
     }
-    int deviceIntact;
-    return SUCCEEDED(UploadReplacing(existingPath, newPath, &deviceIntact));
+    ReplaceOutcome outcome;
+    return SUCCEEDED(ReplaceDeviceFile(existingPath, newPath, &outcome));
 }

@@ -39,6 +39,11 @@ calls() {
   echo "${n:-0}"
 }
 
+# app_folder_files: the files in the handheld's app folder, from the state, one line.
+app_folder_files() {
+  tr -d '\r' < "$CASE_DIR/state.txt" 2>/dev/null | sed -n 's|^hex Internal storage/Corvane/\([^ ]*\) .*|\1|p' | sort | tr '\n' ' ' | sed 's/ $//'
+}
+
 SETTINGS='Internal storage/Corvane/Corvane_Info.ini'
 HANDHELD=$'device \\\\?\\usb#vid_18d1&pid_4ee7#test
 storage Internal storage
@@ -91,7 +96,7 @@ other_lines_kept
 expect "$(calls IPortableDeviceResources::GetStream)" "1" "one download"
 expect "$(calls IPortableDeviceContent::CreateObjectWithPropertiesAndData)" "1" "one upload"
 expect "$(calls IPortableDeviceContent::Delete)" "1" "the old object deleted once, after the new one was committed"
-expect "$(calls IPortableDeviceProperties::SetValues)" "1" "the old object renamed aside once"
+expect "$(calls IPortableDeviceProperties::SetValues)" "2" "the old file renamed aside, the new one to the real name"
 
 case_begin "Esc in the device dialog writes nothing and uploads nothing"
 case_start
@@ -119,7 +124,7 @@ expect "$(probe windows | sed -n 's/^count //p')" "0" "no window left over"
 
 NOT_SAVED='The name was not saved: its settings file could not be written.'
 
-case_begin "short writes on a handheld that renames: the old file comes back, the user is told"
+case_begin "short writes on a handheld that renames: the old file never leaves its name, the user is told"
 case_start
 use_devsim "${HANDHELD/storage Internal storage/shortwrites
 storage Internal storage}"
@@ -130,10 +135,25 @@ expect "$(cat "$CASE_DIR/box.txt")" "$NOT_SAVED" "the message says the name was 
 expect "$(device_name "$SETTINGS")" "Device Phone" "the device keeps its settings file, unchanged"
 other_lines_kept
 
-case_begin "short writes on a handheld that cannot rename: the message names the kept copy"
+case_begin "short writes on a handheld that cannot rename: it keeps its file as well, the user is told"
 case_start
 use_devsim "${HANDHELD/storage Internal storage/shortwrites
 rename-refused
+storage Internal storage}"
+run_start "\"$EXE_DOS\" Unsaved Name"
+message_box "(none)"
+run_wait
+expect "$(cat "$CASE_DIR/box.txt")" "$NOT_SAVED" "the message says the name was not saved"
+expect "$(device_name "$SETTINGS")" "Device Phone" "the device keeps its settings file, unchanged"
+expect "$(app_folder_files)" "Corvane_Info.ini" "nothing left beside it"
+
+case_begin "the file could not be written back under its name: the message names the kept copy, the next run puts it back"
+case_start
+use_devsim "${HANDHELD/storage Internal storage/rename-refused
+fail IStream::Commit 2 80004005
+fail IStream::Commit 3 80004005
+fail IStream::Commit 4 80004005
+fail IStream::Commit 5 80004005
 storage Internal storage}"
 PROBE_CMDLINE="\"$EXE_DOS\" Unsaved Name" timeout 60 wine "$PROBE" run 45000 >"$CASE_DIR/run.out" 2>&1 </dev/null &
 RUN_PID=$!
@@ -141,13 +161,41 @@ message_box "(none)" not-saved.png
 wait "$RUN_PID"
 out=$(tr -d '\r' <"$CASE_DIR/run.out")
 expect "$(grep -E '^(exit|timeout|error)' <<<"$out" | head -1)" "exit 0" "program ended with exit code 0"
-expect "$(device_file "$SETTINGS")" "<no file>" "no truncated settings file committed on the device"
+expect "$(device_file "$SETTINGS")" "<no file>" "the file is not under its name"
+expect "$(device_name 'Internal storage/Corvane/Corvane_Info.ini.tessaly-new')" "Unsaved Name" \
+  "the complete new copy is still on the handheld, under its own name"
 kept=$(ls "$WINEPREFIX"/drive_c/users/*/Temp/TMP*.tmp 2>/dev/null | head -1)
 expect "$(ini_name "${kept:-/nonexistent}")" "Unsaved Name" "the working copy holding the new name stays in the temporary folder"
 kept_dos=$(winepath -w "${kept:-/nonexistent}" 2>/dev/null | tr -d '\r' | sed 's/\\/\\\\/g')
 expect "$(cat "$CASE_DIR/box.txt")" \
-  "The name was not saved, and the handheld no longer holds its settings file.\\n\\nThe settings, with the new name, were kept in this file on the desktop:\\n$kept_dos\\n\\nCopy it back to the folder Corvane on the handheld as Corvane_Info.ini." \
+  "The name was not saved, and the handheld may not hold its settings file.\\n\\nThey are kept, with the new name, in:\\n$kept_dos\\n\\nCopy it to the folder Corvane on the handheld as Corvane_Info.ini." \
   "the message names the file that holds the settings"
+rm -f "${kept:-/nonexistent}"
+# The next run, on the handheld as this one left it: the new copy is read and put back.
+cp "$CASE_DIR/state.txt" "$CASE_DIR/next.txt"
+DEVSIM_SCENARIO=$(winepath -w "$CASE_DIR/next.txt")
+run_sync "\"$EXE_DOS\" Next Name"
+expect "$(device_name "$SETTINGS")" "Next Name" "the next run's name is under the real name"
+other_lines_kept
+expect "$(app_folder_files)" "Corvane_Info.ini" "and the new copy is gone"
+
+case_begin "a run killed while the file was renamed aside: the next run finds the handheld and reads the new copy"
+case_start
+use_devsim "$(sed 's|^file Internal storage/Corvane/Corvane_Info.ini$|file Internal storage/Corvane/Corvane_Info.ini.tessaly-new|; s/^Name=Device Phone$/Name=Renamed Away/' <<<"$HANDHELD")
+file Internal storage/Corvane/Corvane_Info.ini.tessaly-old
+[Corvane]
+Name=Old Phone
+.
+"
+run_start "\"$EXE_DOS\""
+INFO=$(probe dialog Tessaly 15000)
+expect "$(field field "$INFO")" "Renamed Away" "the dialog shows the name of the complete new copy"
+expect "$(device_name "$SETTINGS")" "Renamed Away" "the file was back under its name before the dialog showed"
+if WIN=$(find_window '^Tessaly$'); then keys_to "$WIN" Escape; else fail "xdotool cannot see the dialog: $INFO"; probe close Tessaly >/dev/null; fi
+run_wait
+expect "$(app_folder_files)" "Corvane_Info.ini" "only the settings file is left in the app folder"
+content=$(device_file "$SETTINGS" | tr -d '\r' | grep -v '^Name=' | grep -v '^$')
+expect "$content" "$OTHER_LINES" "every other line of the new copy kept"
 
 case_begin "OK in the dialog whose write fails: the message box belongs to the dialog"
 case_start

@@ -277,17 +277,18 @@ TEST_F(TransferTest, UploadReplacesTheObjectWithANewOneOfTheSameName)
     Shutdown();
 }
 
-// On a device that cannot rename, the old object must go before the new one can be
-// created: whatever keeps it from being deleted makes DevDeleteFile fail, and the upload
-// stops before creating anything, leaving the old object as it was.
-TEST_F(TransferTest, WithoutRenamingAnUndeletableOldObjectStopsTheUpload)
+// On a device that cannot rename, the old object must go before the new one can take its
+// name. Whatever keeps it from being deleted fails the upload and leaves the old object as it
+// was: the complete new copy written first goes again where the device lets it.
+TEST_F(TransferTest, WithoutRenamingAnUndeletableOldObjectLeavesTheDeviceAsItWas)
 {
-    const struct { const char *why; void (*arm)(int device); } cases[] = {
-        {"Delete answers S_FALSE", [](int device) { DevsimSetDeleteRefused(device, true); }},
-        {"Delete fails", [](int) { DevsimFailCall("IPortableDeviceContent::Delete", 1, E_FAIL); }},
-        {"no id collection", [](int) { DevsimFailCall("CoCreateInstance:PropVariantCollection", 1, E_OUTOFMEMORY); }},
-        {"the id cannot be added", [](int) { DevsimFailCall("IPortableDevicePropVariantCollection::Add", 1, E_FAIL); }},
+    const struct { const char *why; void (*arm)(int device); bool copyStays; } cases[] = {
+        {"Delete answers S_FALSE", [](int device) { DevsimSetDeleteRefused(device, true); }, true},
+        {"Delete fails", [](int) { DevsimFailCall("IPortableDeviceContent::Delete", 1, E_FAIL); }, false},
+        {"no id collection", [](int) { DevsimFailCall("CoCreateInstance:PropVariantCollection", 1, E_OUTOFMEMORY); }, false},
+        {"the id cannot be added", [](int) { DevsimFailCall("IPortableDevicePropVariantCollection::Add", 1, E_FAIL); }, false},
     };
+    int app = Object(L"Internal storage\\Corvane");
     std::string local = scratch_ + "new.ini";
     ASSERT_TRUE(WriteLocalFile(local, "[Corvane]\r\nName=Never\r\n"));
     DevsimSetRenameRefused(device_, true);
@@ -298,20 +299,23 @@ TEST_F(TransferTest, WithoutRenamingAnUndeletableOldObjectStopsTheUpload)
         c.arm(device_);
         EXPECT_FALSE(DevDeleteFile(SettingsFile)) << "a delete the device did not carry out must return 0";
         c.arm(device_);
-        DevsimResetCounts();
-        EXPECT_FALSE(DevCopyFile(local.c_str(), SettingsFile, FALSE)) << "the upload must stop when the old object stays";
-        EXPECT_EQ(0, DevsimCallCount("IPortableDeviceContent::CreateObjectWithPropertiesAndData"))
-            << "the upload went on to create a second object of the same name";
+        EXPECT_FALSE(DevCopyFile(local.c_str(), SettingsFile, FALSE)) << "the upload must fail when the old object stays";
         EXPECT_EQ(old, Object(SettingsObject)) << "the old object was replaced";
         EXPECT_EQ(DemoContent, DevsimData(device_, old)) << "the old object's content changed";
+        int copy = Object(L"Internal storage\\Corvane\\Corvane_Info.ini.tessaly-new");
+        if (c.copyStays)
+            EXPECT_EQ("[Corvane]\r\nName=Never\r\n", DevsimData(device_, copy)) << "a leftover that is not the new copy";
+        else
+            EXPECT_EQ(1u, DevsimChildren(device_, app).size()) << "the new copy was left beside the old file";
         DevsimSetDeleteRefused(device_, false);
+        DevsimClearRules();
+        if (copy >= 0) DevsimRemove(device_, copy);
     }
     Shutdown();
 }
 
 // A new object that cannot be completely written is never committed: a truncated settings
-// file would be worse than none. A device that renames gets its old object back under its
-// name; one that does not had to lose it first.
+// file would be worse than none. The old file never left its name, on either kind of device.
 TEST_F(TransferTest, IncompleteUploadIsNeverCommitted)
 {
     const struct { const char *why; void (*arm)(int device); long commitCalls; } cases[] = {
@@ -338,52 +342,61 @@ TEST_F(TransferTest, IncompleteUploadIsNeverCommitted)
                 << "a stream that did not take every byte was asked to commit";
             EXPECT_EQ(0, DevsimCommits()) << "a stream that did not take every byte was committed";
             int object = Object(L"Internal storage\\Download\\big.bin");
-            if (renames) {
-                ASSERT_GE(object, 0) << "the old object did not get its name back";
-                EXPECT_EQ("old", DevsimData(device_, object)) << "the file under the name is not the old one";
-                EXPECT_EQ(1u, DevsimChildren(device_, download_).size()) << "the old object was not renamed back";
-                DevsimRemove(device_, object);
-            } else {
-                EXPECT_LT(object, 0) << "a (truncated) object of that name is on the device after a failed upload";
-            }
+            ASSERT_GE(object, 0) << "the old object lost its name";
+            EXPECT_EQ("old", DevsimData(device_, object)) << "the file under the name is not the old one";
+            EXPECT_EQ(1u, DevsimChildren(device_, download_).size()) << "something was left beside the old file";
+            DevsimRemove(device_, object);
             DevsimSetShortWrites(device_, false);
         }
     }
     Shutdown();
 }
 
-// The old object is renamed aside, the new one created under the real name, and the old one
-// deleted: at no moment is the folder without a complete file of that name. An aside object
-// that a run left behind is removed by the next upload, so they never pile up.
-TEST_F(TransferTest, UploadRenamesTheOldObjectAsideUntilTheNewOneIsCommitted)
+// The new file is written whole under a second name first; then the old one is renamed aside,
+// the new one takes the real name, and the old one goes. A device that cannot rename loses the
+// old one only once the new copy is on it, and that copy goes once the file is back. Leftovers
+// of an earlier run are removed by the next upload, so they never pile up.
+TEST_F(TransferTest, UploadWritesTheNewFileWholeBeforeTheOldOneLeavesItsName)
 {
+    const struct { bool renames; const char *order; } cases[] = {
+        {true, "create Commit SetValues SetValues Delete"},
+        {false, "create Commit SetValues Delete create Commit Delete"},
+    };
     int app = Object(L"Internal storage\\Corvane");
     std::string local = scratch_ + "new.ini";
     ASSERT_TRUE(WriteLocalFile(local, "[Corvane]\r\nName=Second\r\n"));
     StartOnDevice();
-    int old = Object(SettingsObject);
-    DevsimResetCounts();
-    ASSERT_TRUE(DevCopyFile(local.c_str(), SettingsFile, FALSE)) << "the upload failed";
-    std::vector<std::string> order;
-    for (const std::string &entry : DevsimCallLog())
-        if (entry.find("::SetValues") != std::string::npos || entry.find("::Commit") != std::string::npos ||
-            entry.find("Content::Delete") != std::string::npos)
-            order.push_back(entry.substr(entry.find("::") + 2, entry.find(' ') - entry.find("::") - 2));
-    EXPECT_EQ("SetValues Commit Delete",
-              (order.size() == 3 ? order[0] + " " + order[1] + " " + order[2] : std::to_string(order.size()) + " steps"))
-        << "the old object must be renamed aside before the new one is committed, and deleted only after";
-    EXPECT_FALSE(DevsimExists(device_, old)) << "the old object was not deleted after the commit";
-    EXPECT_EQ(1u, DevsimChildren(device_, app).size()) << "the app folder should hold only the new file";
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.renames ? "device renames" : "device does not rename");
+        DevsimSetRenameRefused(device_, !c.renames);
+        int old = Object(SettingsObject);
+        DevsimResetCounts();
+        ASSERT_TRUE(DevCopyFile(local.c_str(), SettingsFile, FALSE)) << "the upload failed";
+        std::string order;
+        for (const std::string &entry : DevsimCallLog()) {
+            std::string method = entry.substr(0, entry.find(' '));
+            if (method == "IPortableDeviceContent::CreateObjectWithPropertiesAndData") order += " create";
+            else if (method == "IStream::Commit" || method == "IPortableDeviceProperties::SetValues" ||
+                     method == "IPortableDeviceContent::Delete")
+                order += " " + method.substr(method.find("::") + 2);
+        }
+        EXPECT_EQ(std::string(" ") + c.order, order)
+            << "the new file must be committed under another name before the old one is renamed aside or deleted";
+        EXPECT_FALSE(DevsimExists(device_, old)) << "the old object was not deleted";
+        ASSERT_EQ(1u, DevsimChildren(device_, app).size()) << "the app folder should hold only the new file";
+        EXPECT_EQ("[Corvane]\r\nName=Second\r\n", DevsimData(device_, Object(SettingsObject)));
+    }
 
-    // A run that could not delete its aside object leaves it; the next upload removes it.
+    // A run that could not delete the old file leaves it aside; the next upload removes it.
+    DevsimSetRenameRefused(device_, false);
     DevsimFailCall("IPortableDeviceContent::Delete", 1, E_FAIL);
     ASSERT_TRUE(DevCopyFile(local.c_str(), SettingsFile, FALSE)) << "an upload whose last delete failed still succeeded";
-    ASSERT_EQ(2u, DevsimChildren(device_, app).size()) << "the undeletable aside object should still be there";
+    ASSERT_EQ(2u, DevsimChildren(device_, app).size()) << "the undeletable old file should still be there";
     int aside = DevsimFind(device_, L"Internal storage\\Corvane\\Corvane_Info.ini.tessaly-old");
-    EXPECT_GE(aside, 0) << "the object left aside is named after the file";
+    EXPECT_GE(aside, 0) << "the old file left aside is named after the file";
     ASSERT_TRUE(DevCopyFile(local.c_str(), SettingsFile, FALSE)) << "the next upload failed";
-    EXPECT_FALSE(DevsimExists(device_, aside)) << "the next upload did not remove the aside object left before";
-    EXPECT_EQ(1u, DevsimChildren(device_, app).size()) << "aside objects pile up in the app folder";
+    EXPECT_FALSE(DevsimExists(device_, aside)) << "the next upload did not remove the old file left before";
+    EXPECT_EQ(1u, DevsimChildren(device_, app).size()) << "leftovers pile up in the app folder";
     EXPECT_EQ("[Corvane]\r\nName=Second\r\n", DevsimData(device_, Object(SettingsObject)));
     Shutdown();
 }

@@ -180,24 +180,32 @@ TEST_F(WorkingCopyTest, DoubtfulExistenceNeverUploadsAnEmptyFile)
 }
 
 // A failed write-back returns 0 and the next access starts afresh. Where the device still
-// holds its file (a device that renames gets the old one back) the local copy is deleted;
-// where the device lost it, the copy stays on disk, DevKeptCopyPath names it, and shut-down
-// leaves it.
+// holds its file under its name the local copy is deleted; where it may not, the copy stays
+// on disk, DevKeptCopyPath names it, and shut-down leaves it. A file left only under the name
+// of the new copy is read from there.
 TEST_F(WorkingCopyTest, FailedWriteBackKeepsALocalCopyOnlyWhenTheDeviceLostItsFile)
 {
-    const struct { const char *why; void (*arm)(int device); bool renames; bool deviceKeepsOld; } cases[] = {
-        {"short stream writes", [](int device) { DevsimSetShortWrites(device, true); }, true, true},
-        {"the commit fails", [](int) { DevsimFailCall("IStream::Commit", 1, E_FAIL); }, true, true},
+    enum End { OldUnderItsName, NewUnderLeftoverName, NothingLeft };
+    const struct { const char *why; void (*arm)(int device); bool renames; End end; } cases[] = {
+        {"short stream writes", [](int device) { DevsimSetShortWrites(device, true); }, true, OldUnderItsName},
+        {"the commit fails", [](int) { DevsimFailCall("IStream::Commit", 1, E_FAIL); }, true, OldUnderItsName},
         {"the object cannot be created",
-         [](int) { DevsimFailCall("IPortableDeviceContent::CreateObjectWithPropertiesAndData", 1, E_FAIL); }, true, true},
-        {"the commit fails and the old object cannot get its name back", [](int) {
-             DevsimFailCall("IStream::Commit", 1, E_FAIL);
-             DevsimFailCall("IPortableDeviceProperties::SetValues", 2, E_FAIL); }, true, false},
-        {"short stream writes", [](int device) { DevsimSetShortWrites(device, true); }, false, false},
-        {"the commit fails", [](int) { DevsimFailCall("IStream::Commit", 1, E_FAIL); }, false, false},
-        {"the object cannot be created",
-         [](int) { DevsimFailCall("IPortableDeviceContent::CreateObjectWithPropertiesAndData", 1, E_FAIL); }, false, false},
-        {"the old object cannot be deleted", [](int device) { DevsimSetDeleteRefused(device, true); }, false, true},
+         [](int) { DevsimFailCall("IPortableDeviceContent::CreateObjectWithPropertiesAndData", 1, E_FAIL); }, true,
+         OldUnderItsName},
+        {"the new copy never gets the real name", [](int) {
+             for (int nth = 2; nth <= 5; nth++) DevsimFailCall("IPortableDeviceProperties::SetValues", nth, E_FAIL); },
+         true, NewUnderLeftoverName},
+        {"short stream writes", [](int device) { DevsimSetShortWrites(device, true); }, false, OldUnderItsName},
+        {"the commit fails", [](int) { DevsimFailCall("IStream::Commit", 1, E_FAIL); }, false, OldUnderItsName},
+        {"the old object cannot be deleted", [](int device) { DevsimSetDeleteRefused(device, true); }, false,
+         OldUnderItsName},
+        {"the file cannot be written again once the old one is gone", [](int) {
+             for (int nth = 2; nth <= 5; nth++) DevsimFailCall("IStream::Commit", nth, E_FAIL); },
+         false, NewUnderLeftoverName},
+        {"the file vanished before the write, and cannot be created", [](int device) {
+             DevsimRemove(device, DevsimFind(device, SettingsObject));
+             DevsimFailCall("IPortableDeviceContent::CreateObjectWithPropertiesAndData", 1, E_FAIL); },
+         true, NothingLeft},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.why) + (c.renames ? ", device renames" : ", device does not rename"));
@@ -211,39 +219,121 @@ TEST_F(WorkingCopyTest, FailedWriteBackKeepsALocalCopyOnlyWhenTheDeviceLostItsFi
         c.arm(device_);
         EXPECT_FALSE(DevWriteProfileString("Corvane", "Name", "Unsaved", SettingsFile))
             << "a write whose upload failed should return 0";
-        EXPECT_EQ(0, DevsimCommits()) << "the failed upload was committed";
         EXPECT_STREQ("", DevConnection.workingCopy.cachedDevicePath) << "the working copy should no longer be current";
         EXPECT_STREQ("", DevConnection.workingCopy.cachedLocalPath) << "the working copy should be forgotten";
         char kept[MAX_PATH] = "";
         std::string content;
-        if (c.deviceKeepsOld) {
+        if (c.end == OldUnderItsName) {
             EXPECT_EQ(DemoContent, DeviceContent()) << "the device file should be as it was";
             EXPECT_FALSE(LocalFileExists(local)) << "a copy of a write that left the device's file intact stays on disk";
             EXPECT_EQ(0, DevKeptCopyPath(kept)) << "no copy was kept, yet DevKeptCopyPath names one";
         } else {
-            EXPECT_LT(Settings(), 0) << "the device lost the file under its name in this case";
+            EXPECT_LT(Settings(), 0) << "in this case the device has no file under the real name";
             ASSERT_TRUE(ReadLocalFile(local, &content)) << "the local copy holding the new value was deleted";
             EXPECT_EQ("Unsaved", NameIn(content)) << "the kept local copy lacks the new value";
             EXPECT_EQ(1, DevKeptCopyPath(kept)) << "DevKeptCopyPath must name the kept copy";
             EXPECT_STREQ(local.c_str(), kept) << "DevKeptCopyPath names another file";
         }
 
+        DevsimClearRules();
         DevsimSetShortWrites(device_, false);
         DevsimSetDeleteRefused(device_, false);
         DevsimResetCounts();
         std::string again = ReadName();
         EXPECT_NE(local, DevConnection.workingCopy.cachedLocalPath)
             << "the read after a failed write-back should start a fresh working copy";
-        if (c.deviceKeepsOld) {
+        switch (c.end) {
+        case OldUnderItsName:
             EXPECT_EQ(1, GetStreams()) << "the read after a failed write-back should download afresh";
             EXPECT_EQ("Demo phone", again) << "the fresh read should see the device's untouched file";
-        } else {
+            break;
+        case NewUnderLeftoverName:
+            EXPECT_EQ(0, Creates()) << "an empty file was made although the new copy is on the device";
+            EXPECT_EQ("Unsaved", again) << "the fresh read should find the complete new copy under its other name";
+            break;
+        case NothingLeft:
             EXPECT_EQ(1, Creates()) << "the lost settings file should be created afresh, empty";
             EXPECT_EQ("dflt", again) << "the fresh read of the re-created file should give the default";
+            break;
         }
         Shutdown();
-        EXPECT_EQ(c.deviceKeepsOld ? 0u : 1u, NewFiles(before, WorkingCopyFiles()).size())
+        EXPECT_EQ(c.end == OldUnderItsName ? 0u : 1u, NewFiles(before, WorkingCopyFiles()).size())
             << "after shut-down exactly the kept copy (if any) should remain";
+        for (const std::string &f : NewFiles(before, WorkingCopyFiles())) DeleteFileA(f.c_str());
+        started_ = false;
+    }
+}
+
+// Devices that answer oddly, and runs where two things fail: the file is never lost, and the
+// write says it failed exactly when the new name is not under the real name. "Kept" is the
+// local copy DevKeptCopyPath names (the longer message); a failed write without one is the
+// short message.
+TEST_F(WorkingCopyTest, OddDevicesAndDoubleFaultsNeverLoseTheFileAndTellTheTruth)
+{
+    enum Told { Nothing, NotSaved, NotSavedCopyKept };
+    // arm runs once the dialog's read is done, so that it concerns the write; a device's id
+    // scheme holds from the start.
+    const struct { const char *why; void (*arm)(int device); const char *deviceName; Told told; bool fromStart; } cases[] = {
+        {"a busy rename aside, then a busy create: the device is left exactly as it was", [](int) {
+             DevsimFailCall("IPortableDeviceProperties::SetValues", 1, HRESULT_FROM_WIN32(ERROR_BUSY));
+             DevsimFailCall("IPortableDeviceContent::CreateObjectWithPropertiesAndData", 2, HRESULT_FROM_WIN32(ERROR_BUSY)); },
+         "Demo phone", NotSaved},
+        {"the aside name is held by an old file that cannot be deleted", [](int device) {
+             DevsimAddFile(device, DevsimFind(device, L"Internal storage\\Corvane"), L"Corvane_Info.ini.tessaly-old", "x");
+             DevsimSetDeleteRefused(device, true); },
+         "Demo phone", NotSaved},
+        {"renamed objects get new ids", [](int device) { DevsimSetIdScheme(device, DEVSIM_IDS_REISSUED_ON_RENAME); },
+         "Odd", Nothing, true},
+        {"ids follow names, so the old file's id comes to name the new one",
+         [](int device) { DevsimSetIdScheme(device, DEVSIM_IDS_FROM_NAMES); }, "Odd", Nothing, true},
+        {"the device says it renamed, and did not", [](int device) { DevsimSetRenameLies(device, true); },
+         "Demo phone", NotSaved},
+        {"the rename aside happens, but its answer is lost", [](int) {
+             DevsimFailCall("IPortableDeviceProperties::SetValues", 1, HRESULT_FROM_WIN32(ERROR_SEM_TIMEOUT), nullptr,
+                            DEVSIM_AFTER_ACTING); },
+         "Odd", Nothing},
+        {"a device that cannot rename deletes the old file, but answers an error", [](int device) {
+             DevsimSetRenameRefused(device, true);
+             DevsimFailCall("IPortableDeviceContent::Delete", 1, HRESULT_FROM_WIN32(ERROR_SEM_TIMEOUT), nullptr,
+                            DEVSIM_AFTER_ACTING); },
+         "Odd", Nothing},
+        {"the rename is refused with E_NOTIMPL for the whole call: the device cannot rename", [](int) {
+             DevsimFailCall("IPortableDeviceProperties::SetValues", 1, E_NOTIMPL); },
+         "Odd", Nothing},
+        {"the new copy never gets the real name, nor does the old one get it back", [](int) {
+             for (int nth = 2; nth <= 5; nth++) DevsimFailCall("IPortableDeviceProperties::SetValues", nth, E_FAIL); },
+         nullptr, NotSavedCopyKept},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.why);
+        DevsimReset();
+        device_ = AddDemoHandheld();
+        std::set<std::string> before = WorkingCopyFiles();
+        if (c.fromStart) c.arm(device_);
+        StartOnDevice();
+        EXPECT_EQ("Demo phone", ReadName());
+        int old = Settings();
+        if (!c.fromStart) c.arm(device_);
+        BOOL wrote = DevWriteProfileString("Corvane", "Name", "Odd", SettingsFile);
+        if (c.told == NotSaved)
+            EXPECT_EQ(old, Settings()) << "a write that says the name was not saved replaced the old file";
+        char kept[MAX_PATH] = "";
+        Told told = wrote ? Nothing : DevKeptCopyPath(kept) ? NotSavedCopyKept : NotSaved;
+        EXPECT_EQ(c.told, told) << "what the user is told (0 nothing, 1 not saved, 2 not saved, the copy kept)";
+        if (c.deviceName != nullptr)
+            EXPECT_EQ(c.deviceName, NameIn(DeviceContent())) << "the name under the real name";
+        else
+            EXPECT_LT(Settings(), 0) << "the file was expected to be left only under a leftover name";
+        if (told != NotSavedCopyKept)
+            EXPECT_EQ(1u, DevsimChildren(device_, DevsimFind(device_, L"Internal storage\\Corvane")).size() -
+                              (DevsimFind(device_, L"Internal storage\\Corvane\\Corvane_Info.ini.tessaly-old") >= 0))
+                << "something this run made was left beside the settings file";
+        DevsimClearRules();
+        DevsimSetDeleteRefused(device_, false);
+        // Whatever is left, the file is complete somewhere on the device, and reads back.
+        std::string again = ReadName();
+        EXPECT_TRUE(again == "Odd" || again == "Demo phone") << "the next read gives \"" << again << "\"";
+        Shutdown();
         for (const std::string &f : NewFiles(before, WorkingCopyFiles())) DeleteFileA(f.c_str());
         started_ = false;
     }
