@@ -4,9 +4,9 @@
 
 char SettingsPath[SETTINGS_PATH_CHARS];
 
-static const char ConfigFile[] = "CORVANE_INFO.ini";   // in the Windows directory
-static const char AppFolder[] = "Corvane\\";
 static const char SettingsFile[] = "CORVANE_INFO.ini";
+static const char *const ConfigFile = SettingsFile;   // the same name, in the Windows directory
+static const char AppFolder[] = "Corvane\\";
 
 enum {
     // Longest Root that still leaves room for "\Corvane\CORVANE_INFO.ini" and the terminator.
