@@ -168,7 +168,7 @@ kept=$(ls "$WINEPREFIX"/drive_c/users/*/Temp/TMP*.tmp 2>/dev/null | head -1)
 expect "$(ini_name "${kept:-/nonexistent}")" "Unsaved Name" "the working copy holding the new name stays in the temporary folder"
 kept_dos=$(winepath -w "${kept:-/nonexistent}" 2>/dev/null | tr -d '\r' | sed 's/\\/\\\\/g')
 expect "$(cat "$CASE_DIR/box.txt")" \
-  "The name was not saved, and the handheld may not hold its settings file.\\n\\nThey are kept, with the new name, in:\\n$kept_dos\\n\\nCopy it to the folder Corvane on the handheld as Corvane_Info.ini." \
+  "The name was not saved, and the handheld may not hold its settings file.\\n\\nA copy with the new name is in:\\n$kept_dos\\n\\nCopy it to the folder Corvane on the handheld as Corvane_Info.ini." \
   "the message names the file that holds the settings"
 rm -f "${kept:-/nonexistent}"
 # The next run, on the handheld as this one left it: the new copy is read and put back.

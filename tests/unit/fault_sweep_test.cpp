@@ -276,9 +276,9 @@ protected:
         return requests;
     }
 
-    void Sweep(bool dialog)
+    void Sweep(const DeviceKind &kind)
     {
-        for (const DeviceKind &kind : Kinds) {
+        for (bool dialog : {true, false}) {
             std::string what = std::string(dialog ? "dialog run" : "command-line run") + " on a " + kind.name;
             // A clean run gives the calls to sweep over, and proves the device's kind.
             MakeHandheld(kind);
@@ -325,14 +325,29 @@ protected:
     }
 };
 
-TEST_F(FaultSweepTest, DialogRunNeverLosesTheSettingsFile)
+TEST_F(FaultSweepTest, ADeviceThatRenamesNeverLosesTheSettingsFile)
 {
-    Sweep(true);
+    Sweep(Kinds[0]);
 }
 
-TEST_F(FaultSweepTest, CommandLineRunNeverLosesTheSettingsFile)
+TEST_F(FaultSweepTest, ADeviceThatCannotRenameNeverLosesTheSettingsFile)
 {
-    Sweep(false);
+    Sweep(Kinds[1]);
+}
+
+TEST_F(FaultSweepTest, ADeviceThatGivesRenamedObjectsNewIdsNeverLosesTheSettingsFile)
+{
+    Sweep(Kinds[2]);
+}
+
+TEST_F(FaultSweepTest, ADeviceWhoseIdsFollowNamesNeverLosesTheSettingsFile)
+{
+    Sweep(Kinds[3]);
+}
+
+TEST_F(FaultSweepTest, ADeviceThatLiesAboutRenamingNeverLosesTheSettingsFile)
+{
+    Sweep(Kinds[4]);
 }
 
 }  // namespace

@@ -206,8 +206,8 @@ TEST_F(ShippedExeTest, StringTableHoldsTheCaptionAndEveryMessage)
          "Try again."},
         {IDS_NOT_SAVED, "The name was not saved: its settings file could not be written."},
         {IDS_NOT_SAVED_KEPT,
-         "The name was not saved, and the handheld may not hold its settings file.\n\nThey are kept, with the new "
-         "name, in:\n%s\n\nCopy it to the folder Corvane on the handheld as Corvane_Info.ini."},
+         "The name was not saved, and the handheld may not hold its settings file.\n\nA copy with the new name is "
+         "in:\n%s\n\nCopy it to the folder Corvane on the handheld as Corvane_Info.ini."},
     };
     for (const auto &s : strings) {
         char text[1024] = "";
