@@ -81,6 +81,16 @@ void DevsimFailNthCall(long nth, HRESULT hr);
 void DevsimPullCableAfter(long calls);
 // Every scripted failure off and the cable back in; the devices stay as they are.
 void DevsimClearRules();
+// Busy answers, as a device gives them while another program uses it: HRESULT_FROM_WIN32(
+// ERROR_BUSY) before acting, to requests only (Open, EnumObjects, Next, GetValues, SetValues,
+// Delete, CreateObjectWithPropertiesAndData, GetStream and the streams' Read, Write, Commit),
+// counted from now. DevsimBusyAt: requests k to k + times - 1; DevsimBusyEvery: every nth
+// request (1: all of them); 0 turns either off.
+void DevsimBusyAt(long k, long times);
+void DevsimBusyEvery(long n);
+// SetValues answers S_FALSE with hr as the name's result and changes nothing, on its nth call
+// concerning objectId (null: any object), counted from now.
+void DevsimSetValuesError(const wchar_t *objectId, int nth, HRESULT hr);
 // Delete answers S_FALSE without deleting (the device refused that object).
 void DevsimSetDeleteRefused(int device, bool on);
 // SetValues refuses every property, WPD_OBJECT_ORIGINAL_FILE_NAME included (no renaming):

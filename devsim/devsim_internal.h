@@ -68,6 +68,7 @@ void SimAfterMutation();                        // saves the state when a path i
 // A method that changes the device passes afterActing: a rule that lets the call act and
 // then fail leaves its failure there, for the method to answer once it has acted.
 HRESULT SimCall(const char *method, const wchar_t *objectId = nullptr, HRESULT *afterActing = nullptr);
+bool SimIsRequest(const char *method);   // a call that crosses to the device
 void SimLiveAdd(long delta);
 void SimRecordRead(DWORD requested, DWORD delivered);
 void SimRecordWrite(DWORD given, DWORD stored);
@@ -78,6 +79,8 @@ void SimResetRules();
 // anyKey) the answer must give as VT_ERROR values.
 struct SimValueError { bool anyKey; PROPERTYKEY key; HRESULT hr; };
 std::vector<SimValueError> SimValueErrorsForCall(const wchar_t *objectId);
+// The name's result a SetValues call concerning objectId must give without acting, or S_OK.
+HRESULT SimSetValuesErrorForCall(const wchar_t *objectId);
 std::map<std::string, long> SimCallCounts();
 
 // ---- values (values.cpp) ---------------------------------------------------------------

@@ -142,6 +142,12 @@ public:
         SimDevice *d = SimFindDevice(device);
         int object = SimObjectNumber(device, objectId);
         if (!d || object < 0) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+        HRESULT scripted = SimSetValuesErrorForCall(objectId);
+        if (FAILED(scripted)) {
+            for (const auto &entry : wanted) outcome.push_back(std::make_pair(entry.first, SimError(scripted)));
+            *results = SimNewValues(outcome);
+            return S_FALSE;
+        }
         bool allSet = true, renamed = false;
         for (const auto &entry : wanted) {
             HRESULT result = E_ACCESSDENIED;

@@ -1,6 +1,7 @@
 // Scripted failures: a method's nth call, or the nth call of any method, answers an error,
 // before or after it acts; or the cable is pulled and every call from some point on fails.
 // Each rule counts from the moment it is set, so a test can arm it right before the step.
+#include <string.h>
 #include "devsim_internal.h"
 
 namespace {
@@ -23,6 +24,8 @@ struct ValueErrorRule {
 struct Rules {
     std::vector<CallRule> calls;
     std::vector<ValueErrorRule> valueErrors;
+    std::vector<ValueErrorRule> setValuesErrors;
+    long busyFrom = 0, busyTimes = 0, busyEvery = 0, requestsSeen = 0;
     long sweepNth = 0;
     HRESULT sweepHr = S_OK;
     long sweepSeen = 0;
@@ -36,6 +39,19 @@ Rules &Script()
 }
 }  // namespace
 
+bool SimIsRequest(const char *method)
+{
+    static const char *const requests[] = {
+        "IPortableDevice::Open", "IPortableDeviceContent::EnumObjects", "IEnumPortableDeviceObjectIDs::Next",
+        "IPortableDeviceProperties::GetValues", "IPortableDeviceProperties::SetValues", "IPortableDeviceContent::Delete",
+        "IPortableDeviceContent::CreateObjectWithPropertiesAndData", "IPortableDeviceResources::GetStream",
+        "IStream::Read", "IStream::Write", "IStream::Commit",
+    };
+    for (const char *r : requests)
+        if (strcmp(r, method) == 0) return true;
+    return false;
+}
+
 HRESULT SimCheckRules(const char *method, const wchar_t *objectId, HRESULT *afterActing)
 {
     DevsimLock lock;
@@ -43,6 +59,12 @@ HRESULT SimCheckRules(const char *method, const wchar_t *objectId, HRESULT *afte
     HRESULT result = S_OK;
     if (afterActing) *afterActing = S_OK;
     if (r.pullAfter >= 0 && ++r.pullSeen > r.pullAfter) return HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
+    if (SimIsRequest(method) && (r.busyTimes > 0 || r.busyEvery > 0)) {
+        long n = ++r.requestsSeen;
+        if ((r.busyTimes > 0 && n >= r.busyFrom && n < r.busyFrom + r.busyTimes) ||
+            (r.busyEvery > 0 && n % r.busyEvery == 0))
+            return HRESULT_FROM_WIN32(ERROR_BUSY);
+    }
     for (CallRule &rule : r.calls) {
         if (rule.method != method) continue;
         if (!rule.anyObject && (!objectId || rule.objectId != objectId)) continue;
@@ -97,6 +119,46 @@ void DevsimPullCableAfter(long calls)
 }
 
 void DevsimClearRules() { SimResetRules(); }
+
+void DevsimBusyAt(long k, long times)
+{
+    DevsimLock lock;
+    Script().busyFrom = k;
+    Script().busyTimes = k > 0 ? times : 0;
+    Script().requestsSeen = 0;
+}
+
+void DevsimBusyEvery(long n)
+{
+    DevsimLock lock;
+    Script().busyEvery = n;
+    Script().requestsSeen = 0;
+}
+
+void DevsimSetValuesError(const wchar_t *objectId, int nth, HRESULT hr)
+{
+    DevsimLock lock;
+    ValueErrorRule rule;
+    rule.anyObject = (objectId == nullptr);
+    rule.objectId = objectId ? objectId : L"";
+    rule.error.anyKey = true;
+    rule.error.key = PROPERTYKEY{};
+    rule.error.hr = hr;
+    rule.nth = nth;
+    rule.seen = 0;
+    Script().setValuesErrors.push_back(rule);
+}
+
+HRESULT SimSetValuesErrorForCall(const wchar_t *objectId)
+{
+    DevsimLock lock;
+    HRESULT result = S_OK;
+    for (ValueErrorRule &rule : Script().setValuesErrors) {
+        if (!rule.anyObject && (!objectId || rule.objectId != objectId)) continue;
+        if (++rule.seen == rule.nth && SUCCEEDED(result)) result = rule.error.hr;
+    }
+    return result;
+}
 
 void DevsimValueError(const wchar_t *objectId, const PROPERTYKEY *key, int nth, HRESULT hr)
 {
