@@ -29,11 +29,17 @@ void DevFreeId(LPWSTR id)
         CoTaskMemFree(id);
 }
 
+HRESULT DevEnumChildren(LPCWSTR parentId, IEnumPortableDeviceObjectIDs **children)
+{
+    *children = NULL;
+    return DevRetryBusy([&] { return DevConnection.content->EnumObjects(0, parentId, NULL, children); });
+}
+
 HRESULT DevNextChild(IEnumPortableDeviceObjectIDs *children, LPWSTR *child)
 {
     ULONG fetched = 0;
     *child = NULL;
-    HRESULT hr = children->Next(1, child, &fetched);
+    HRESULT hr = DevRetryBusy([&] { return children->Next(1, child, &fetched); });
     if (FAILED(hr))
         return hr;
     if (fetched == 0 || *child == NULL) {

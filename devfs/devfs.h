@@ -42,6 +42,7 @@ struct DeviceConnection {
     WCHAR *InfoFileId;
     int infoFileIsLeftover;              // the file was found only under a name an interrupted replace left
     int readOnly;                        // the device was opened for reading only
+    DWORD busyWaited;                    // milliseconds waited for busy devices in this run
     IPortableDeviceKeyCollection *nameKeys;          // the keys of every property read, made once
     IPortableDeviceKeyCollection *nameAndTypeKeys;
     WorkingCopy workingCopy;

@@ -11,6 +11,8 @@ int DevIsDevicePath(LPCSTR path);
 int DevIsSearchHandle(HANDLE handle);
 // Frees an object id unless it is RootFolderId, which the connection owns.
 void DevFreeId(LPWSTR id);
+// The direct children of an object (flags 0, no filter).
+HRESULT DevEnumChildren(LPCWSTR parentId, IEnumPortableDeviceObjectIDs **children);
 // The next child of an enumeration, one id per Next: S_OK with an id the caller frees,
 // S_FALSE at the end (Next answers S_FALSE with nothing fetched), or the failure.
 HRESULT DevNextChild(IEnumPortableDeviceObjectIDs *children, LPWSTR *child);
@@ -21,6 +23,26 @@ int DevToWide(LPCSTR text, WCHAR *out);
 int DevToNarrow(LPCWSTR text, char *out);
 // What a failed profile read gives: the default, cut to the buffer like the Win32 call.
 DWORD DevCopyDefault(LPCSTR defaultValue, LPSTR out, DWORD size);
+
+// --- busy devices (busy.cpp) ---
+#define DEV_E_BUSY HRESULT_FROM_WIN32(ERROR_BUSY)
+// How the layer waits before asking a busy device again; tests count instead of sleeping.
+extern void (WINAPI *DevBusyWait)(DWORD milliseconds);
+// After a device call's answer: 1, after a wait, when it was busy and the call may be made
+// again; 0 for any other answer, and once this call (*waited: its waits so far) or the run
+// has waited as long as it may.
+int DevAgainAfterBusy(HRESULT hr, DWORD *waited);
+// Makes a device call, again after a wait for as long as the device answers busy.
+template <class Call>
+HRESULT DevRetryBusy(Call call)
+{
+    DWORD waited = 0;
+    HRESULT hr;
+    do
+        hr = call();
+    while (DevAgainAfterBusy(hr, &waited));
+    return hr;
+}
 
 // --- search slots (search_slots.cpp) ---
 HANDLE DevSlotAllocate(IEnumPortableDeviceObjectIDs *enumerator, LPCWSTR pattern);  // -1 when full

@@ -47,8 +47,23 @@ static HRESULT RequestValues(IPortableDeviceProperties *properties, LPCWSTR obje
         if (SUCCEEDED(hr) && kept != NULL)
             *kept = collection;   // released with the connection
     }
+    // A value the device could not read because it was busy makes the whole read busy; once
+    // the waits are over, each value says for itself again.
     if (SUCCEEDED(hr))
-        hr = properties->GetValues(objectId, collection, values);
+        hr = DevRetryBusy([&] {
+            if (*values != NULL)
+                (*values)->Release();
+            *values = NULL;
+            HRESULT read = properties->GetValues(objectId, collection, values);
+            for (int i = 0; read == S_FALSE && i < count; i++) {
+                HRESULT reason = S_OK;
+                if (SUCCEEDED((*values)->GetErrorValue(keys[i], &reason)) && reason == DEV_E_BUSY)
+                    read = DEV_E_BUSY;
+            }
+            return read;
+        });
+    if (hr == DEV_E_BUSY && *values != NULL)
+        hr = S_FALSE;
     if (FAILED(hr) && *values != NULL) {
         (*values)->Release();
         *values = NULL;
@@ -94,9 +109,13 @@ HRESULT GetObjectNameAndType(IPortableDeviceProperties *properties, LPCWSTR obje
     *hasType = FALSE;
     HRESULT hr = RequestValues(properties, objectId, keys, 2, &values);
     if (SUCCEEDED(hr)) {
-        hr = TakeString(values, WPD_OBJECT_ORIGINAL_FILE_NAME, name);
         // An unreadable type only costs a look at the children.
-        *hasType = SUCCEEDED(hr) && SUCCEEDED(values->GetGuidValue(WPD_OBJECT_CONTENT_TYPE, type));
+        *hasType = SUCCEEDED(values->GetGuidValue(WPD_OBJECT_CONTENT_TYPE, type));
+        hr = TakeString(values, WPD_OBJECT_ORIGINAL_FILE_NAME, name);
+        // A storage has no file name to give, and drivers differ in the code they give instead.
+        if (FAILED(hr) && *hasType && IsEqualGUID(*type, WPD_CONTENT_TYPE_FUNCTIONAL_OBJECT))
+            hr = S_OK;
+        *hasType = *hasType && SUCCEEDED(hr);
         values->Release();
     }
     return hr;

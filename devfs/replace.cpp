@@ -136,20 +136,23 @@ static HRESULT RenameServices(Replace *rp)
 // the device's reason (the call's, or the name's own result).
 static HRESULT RenameObject(Replace *rp, LPCWSTR id, int to)
 {
-    IPortableDeviceValues *results = NULL;
     HRESULT hr = RenameServices(rp);
     if (SUCCEEDED(hr))
         hr = rp->rename->SetStringValue(WPD_OBJECT_ORIGINAL_FILE_NAME, rp->names[to]);
     if (SUCCEEDED(hr))
-        hr = rp->properties->SetValues(id, rp->rename, &results);
-    HRESULT nameResult = S_OK;
-    if (SUCCEEDED(hr) && results != NULL &&
-        SUCCEEDED(results->GetErrorValue(WPD_OBJECT_ORIGINAL_FILE_NAME, &nameResult)) && FAILED(nameResult))
-        hr = nameResult;
-    else if (hr == S_FALSE)
-        hr = E_FAIL;   // some key was refused, and the answer does not say it was not the name
-    if (results != NULL)
-        results->Release();
+        hr = DevRetryBusy([&] {
+            IPortableDeviceValues *results = NULL;
+            HRESULT set = rp->properties->SetValues(id, rp->rename, &results);
+            HRESULT nameResult = S_OK;
+            if (SUCCEEDED(set) && results != NULL &&
+                SUCCEEDED(results->GetErrorValue(WPD_OBJECT_ORIGINAL_FILE_NAME, &nameResult)) && FAILED(nameResult))
+                set = nameResult;   // busy for the name: the device did nothing, ask again
+            else if (set == S_FALSE)
+                set = E_FAIL;   // some key was refused, and the answer does not say it was not the name
+            if (results != NULL)
+                results->Release();
+            return set;
+        });
     return hr;
 }
 

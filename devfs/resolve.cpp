@@ -42,7 +42,7 @@ HRESULT FindChildrenByName(LPCWSTR parentId, const LPCWSTR *names, int count, LP
     HRESULT hr = DevConnection.content->Properties(&properties);
     if (FAILED(hr))
         return hr;
-    hr = DevConnection.content->EnumObjects(0, parentId, NULL, &children);
+    hr = DevEnumChildren(parentId, &children);
     if (FAILED(hr)) {
         properties->Release();
         return hr;

@@ -30,7 +30,7 @@ HRESULT DevFindNextOnDevice(HANDLE handle, WIN32_FIND_DATAA *findData)
         IPortableDeviceValues *values = NULL;
         GUID contentType;
         char narrowName[DEV_PATH_CHARS];
-        hr = properties->GetValues(child, NULL, &values);
+        hr = DevRetryBusy([&] { return properties->GetValues(child, NULL, &values); });
         if (SUCCEEDED(hr))
             hr = values->GetGuidValue(WPD_OBJECT_CONTENT_TYPE, &contentType);
         if (SUCCEEDED(hr) && !DevToNarrow(name, narrowName))
@@ -65,7 +65,7 @@ HRESULT DevFindFirstOnDevice(LPCSTR path, WIN32_FIND_DATAA *findData, HANDLE *ha
         return hr;
 
     IEnumPortableDeviceObjectIDs *children = NULL;
-    hr = DevConnection.content->EnumObjects(0, folder, NULL, &children);
+    hr = DevEnumChildren(folder, &children);
     if (FAILED(hr)) {
         DevFreeId(folder);
         return hr;

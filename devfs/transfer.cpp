@@ -29,14 +29,14 @@ static HRESULT StreamObject(IPortableDeviceContent *content, LPCWSTR objectId, H
     DWORD optimal = 0;
     HRESULT hr = content->Transfer(&resources);
     if (SUCCEEDED(hr))
-        hr = resources->GetStream(objectId, WPD_RESOURCE_DEFAULT, STGM_READ, &optimal, &stream);
+        hr = DevRetryBusy([&] { return resources->GetStream(objectId, WPD_RESOURCE_DEFAULT, STGM_READ, &optimal, &stream); });
     DWORD chunk = ChunkSize(optimal);
     BYTE buffer[TRANSFER_BUFFER];
     BYTE local[TRANSFER_BUFFER];
     while (SUCCEEDED(hr)) {
         ULONG got = 0;
         DWORD done = 0;
-        hr = stream->Read(buffer, chunk, &got);
+        hr = DevRetryBusy([&] { return stream->Read(buffer, chunk, &got); });
         if (FAILED(hr))
             break;
         if (got > chunk) {
@@ -115,7 +115,7 @@ HRESULT WriteNewObject(IPortableDeviceContent *content, IPortableDeviceValues *v
         *newId = NULL;
     if (SetFilePointer(file, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
         return E_FAIL;
-    HRESULT hr = content->CreateObjectWithPropertiesAndData(values, &stream, &optimal, NULL);
+    HRESULT hr = DevRetryBusy([&] { return content->CreateObjectWithPropertiesAndData(values, &stream, &optimal, NULL); });
     DWORD chunk = ChunkSize(optimal);
     BYTE buffer[TRANSFER_BUFFER];
     while (SUCCEEDED(hr)) {
@@ -125,7 +125,7 @@ HRESULT WriteNewObject(IPortableDeviceContent *content, IPortableDeviceValues *v
             break;
         }
         if (got == 0) {
-            hr = stream->Commit(STGC_DEFAULT);
+            hr = DevRetryBusy([&] { return stream->Commit(STGC_DEFAULT); });
             if (FAILED(hr))
                 break;
             hr = S_OK;
@@ -140,7 +140,8 @@ HRESULT WriteNewObject(IPortableDeviceContent *content, IPortableDeviceValues *v
         }
         // A short write would commit a truncated file: never commit one.
         ULONG written = 0;
-        if (FAILED(stream->Write(buffer, got, &written)) || written != got)
+        // A busy answer to a write stored nothing: the same bytes go again.
+        if (FAILED(DevRetryBusy([&] { return stream->Write(buffer, got, &written); })) || written != got)
             hr = E_FAIL;
     }
     if (stream != NULL)
@@ -181,7 +182,7 @@ HRESULT DeleteObject(LPCWSTR id)
         hr = ids->Add(&value);
     }
     if (SUCCEEDED(hr))
-        hr = DevConnection.content->Delete(PORTABLE_DEVICE_DELETE_NO_RECURSION, ids, NULL);
+        hr = DevRetryBusy([&] { return DevConnection.content->Delete(PORTABLE_DEVICE_DELETE_NO_RECURSION, ids, NULL); });
     PropVariantClear(&value);
     ids->Release();
     return hr == S_FALSE ? E_FAIL : hr;   // S_FALSE: the device kept the object

@@ -1,6 +1,24 @@
 // DeviceTest: the shared set-up and the end-of-test leak checks for device tests.
 #include "support/device_fixture.h"
-#include "devfs/devfs.h"
+#include "devfs/devfs_internal.h"
+
+namespace {
+long g_busyWaits = 0;
+DWORD g_busyWaitedMs = 0;
+void WINAPI CountBusyWait(DWORD milliseconds)
+{
+    g_busyWaits++;
+    g_busyWaitedMs += milliseconds;
+}
+}  // namespace
+
+long DeviceTest::BusyWaits() { return g_busyWaits; }
+DWORD DeviceTest::BusyWaitedMs() { return g_busyWaitedMs; }
+void DeviceTest::ResetBusyWaits()
+{
+    g_busyWaits = 0;
+    g_busyWaitedMs = 0;
+}
 
 std::string DeviceTest::ConfigPath()
 {
@@ -18,6 +36,8 @@ void DeviceTest::SetUp()
     ASSERT_TRUE(SUCCEEDED(hr)) << "CoInitializeEx(MTA) failed with 0x" << std::hex << hr;
     comReady_ = true;
     DevsimReset();
+    DevBusyWait = CountBusyWait;   // tests count the waits for busy devices instead of sleeping
+    ResetBusyWaits();
     liveAtStart_ = DevsimLiveObjects();
     hr = DevsimRegisterInProcess();
     ASSERT_EQ(S_OK, hr) << "devsim could not register its classes in-process";
@@ -37,6 +57,7 @@ void DeviceTest::TearDown()
         << "property string or PROPVARIANT was leaked";
     DevsimRevokeMallocSpy();
     DevsimRevokeInProcess();
+    DevBusyWait = Sleep;
     DeleteFileA(ConfigPath().c_str());
     if (comReady_) CoUninitialize();
     comReady_ = false;

@@ -26,6 +26,10 @@ protected:
 
     // Full path of the local configuration file in the Windows directory.
     static std::string ConfigPath();
+    // The waits the layer asked for after busy answers since the test began (nobody sleeps).
+    static long BusyWaits();
+    static DWORD BusyWaitedMs();
+    static void ResetBusyWaits();
 
     bool started_ = false;
     bool shutDown_ = false;

@@ -325,6 +325,89 @@ protected:
     }
 };
 
+// A busy answer is a moment, not a verdict. Every request of a clean run answers ERROR_BUSY in
+// turn, once and then twice in a row; every property read gives its values as busy; every
+// rename gives the name's result as busy. Each run must end exactly as the clean run did, and
+// must have waited once for each busy answer. A device busy for good ends the run within the
+// bound, with the message a failing device gives.
+TEST_F(FaultSweepTest, BusyAnswersAreAMomentNotAVerdict)
+{
+    auto isRequest = [](const std::string &entry) {
+        std::string method = entry.substr(0, entry.find(' '));
+        for (const char *r : Requests)
+            if (method == r) return true;
+        return method == "IEnumPortableDeviceObjectIDs::Next";
+    };
+    for (bool dialog : {true, false}) {
+        std::string what = dialog ? "dialog run" : "command-line run";
+        MakeHandheld(Kinds[0]);
+        ASSERT_EQ(1, RunLikeTheProgram(dialog, NewName, nullptr)) << "a clean " << what << " failed";
+        long requests = 0, lastRead = 0;
+        for (const std::string &entry : DevsimCallLog()) {
+            if (!isRequest(entry)) continue;
+            requests++;
+            if (entry.rfind("IStream::Read", 0) == 0) lastRead = requests;
+        }
+        long reads = DevsimCallCount("IPortableDeviceProperties::GetValues");
+        long renames = DevsimCallCount("IPortableDeviceProperties::SetValues");
+
+        long cases = 0, unlike = 0;
+        auto check = [&](const std::string &why, long waits, void (*arm)(long, long), long a, long b) {
+            SCOPED_TRACE(what + ": " + why);
+            int device = MakeHandheld(Kinds[0]);
+            std::set<std::string> before = WorkingCopyFiles();
+            ResetBusyWaits();
+            arm(a, b);
+            int wrote = RunLikeTheProgram(dialog, NewName, nullptr);
+            DevsimClearRules();
+            Folder f = Look(device);
+            bool same = wrote == 1 && f.objects == 1 && f.has[REAL] && f.content[REAL] == Content(NewName) &&
+                        BusyWaits() == waits && NewFiles(before, WorkingCopyFiles()).empty();
+            cases++;
+            unlike += !same;
+            EXPECT_TRUE(same) << "the run did not end like the clean one: write result " << wrote << ", "
+                              << f.objects << " object(s) in the app folder, the settings file holding \""
+                              << Printable(f.content[REAL]) << "\", " << BusyWaits() << " wait(s) for " << waits
+                              << " busy answer(s)";
+            ExpectNoLeaks("after a busy run");
+        };
+        for (long times : {1L, 2L})
+            for (long k = 1; k <= requests; k++)
+                check("request " + std::to_string(k) + " answers busy " + std::to_string(times) + " time(s)", times,
+                      [](long at, long n) { DevsimBusyAt(at, n); }, k, times);
+        for (long n = 1; n <= reads; n++)
+            check("read " + std::to_string(n) + " gives its values as busy", 1,
+                  [](long nth, long) { DevsimValueError(nullptr, nullptr, (int)nth, HRESULT_FROM_WIN32(ERROR_BUSY)); }, n, 0);
+        for (long n = 1; n <= renames; n++)
+            check("rename " + std::to_string(n) + " gives the name's result as busy", 1,
+                  [](long nth, long) { DevsimSetValuesError(nullptr, (int)nth, HRESULT_FROM_WIN32(ERROR_BUSY)); }, n, 0);
+        std::cout << "[ busy     ] " << what << ": " << requests << " requests in a clean run, " << cases
+                  << " cases, " << cases - unlike << " ended like the clean run" << std::endl;
+
+        // Busy for good: from the first request (the handheld is never found: message 201), and
+        // from the upload's first request (the write fails, the file as it was: message 202).
+        const struct { const char *why; long from; int wrote; } forGood[] = {
+            {"busy for good from the start", 1, -1},
+            {"busy for good from the upload on", lastRead + 1, 0},
+        };
+        for (const auto &c : forGood) {
+            SCOPED_TRACE(what + ": " + c.why);
+            int device = MakeHandheld(Kinds[0]);
+            ResetBusyWaits();
+            DevsimBusyAt(c.from, 1000000);
+            EXPECT_EQ(c.wrote, RunLikeTheProgram(dialog, NewName, nullptr))
+                << "the run should end as a device that fails ends it (-1: not found, 0: not saved)";
+            DevsimClearRules();
+            EXPECT_LE(BusyWaitedMs(), 10000u) << "the run waited for the busy device longer than its bound";
+            EXPECT_GT(BusyWaits(), 0) << "a busy device was not even waited for";
+            EXPECT_EQ(Content(OldName), Look(device).content[REAL]) << "the settings file changed";
+            std::cout << "[ busy     ] " << what << ", " << c.why << ": " << BusyWaits() << " waits, "
+                      << BusyWaitedMs() << " ms in all" << std::endl;
+            ExpectNoLeaks("after a run on a device busy for good");
+        }
+    }
+}
+
 TEST_F(FaultSweepTest, ADeviceThatRenamesNeverLosesTheSettingsFile)
 {
     Sweep(Kinds[0]);

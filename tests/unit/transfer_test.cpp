@@ -456,11 +456,11 @@ TEST_F(TransferTest, DeleteFailsWhenTheDeviceCannotSayWhetherTheFileIsThere)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.why);
-        DevsimFailCall(c.method, 1, HRESULT_FROM_WIN32(ERROR_BUSY), c.id);
+        DevsimFailCall(c.method, 1, HRESULT_FROM_WIN32(ERROR_GEN_FAILURE), c.id);
         EXPECT_FALSE(DevDeleteFile(SettingsFile)) << "a delete that could not look for the file must return 0";
         EXPECT_GE(Object(SettingsObject), 0) << "the file is gone";
     }
-    DevsimValueError(file.c_str(), &WPD_OBJECT_ORIGINAL_FILE_NAME, 1, HRESULT_FROM_WIN32(ERROR_BUSY));
+    DevsimValueError(file.c_str(), &WPD_OBJECT_ORIGINAL_FILE_NAME, 1, HRESULT_FROM_WIN32(ERROR_GEN_FAILURE));
     EXPECT_FALSE(DevDeleteFile(SettingsFile)) << "a name the device could not read is no missing file";
     EXPECT_TRUE(DevDeleteFile("*:\\Corvane\\Missing.ini")) << "a file that is not there counts as deleted";
     Shutdown();

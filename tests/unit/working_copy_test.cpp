@@ -274,9 +274,13 @@ TEST_F(WorkingCopyTest, OddDevicesAndDoubleFaultsNeverLoseTheFileAndTellTheTruth
     // arm runs once the dialog's read is done, so that it concerns the write; a device's id
     // scheme holds from the start.
     const struct { const char *why; void (*arm)(int device); const char *deviceName; Told told; bool fromStart; } cases[] = {
-        {"a busy rename aside, then a busy create: the device is left exactly as it was", [](int) {
+        {"a busy rename aside, then a busy create: each is asked again, and the name is saved", [](int) {
              DevsimFailCall("IPortableDeviceProperties::SetValues", 1, HRESULT_FROM_WIN32(ERROR_BUSY));
              DevsimFailCall("IPortableDeviceContent::CreateObjectWithPropertiesAndData", 2, HRESULT_FROM_WIN32(ERROR_BUSY)); },
+         "Odd", Nothing},
+        {"a failed rename aside, then a failed create: the device is left exactly as it was", [](int) {
+             DevsimFailCall("IPortableDeviceProperties::SetValues", 1, HRESULT_FROM_WIN32(ERROR_SEM_TIMEOUT));
+             DevsimFailCall("IPortableDeviceContent::CreateObjectWithPropertiesAndData", 2, HRESULT_FROM_WIN32(ERROR_SEM_TIMEOUT)); },
          "Demo phone", NotSaved},
         {"the aside name is held by an old file that cannot be deleted", [](int device) {
              DevsimAddFile(device, DevsimFind(device, L"Internal storage\\Corvane"), L"Corvane_Info.ini.tessaly-old", "x");
@@ -347,7 +351,7 @@ TEST_F(WorkingCopyTest, AnUnreadableNameIsNeverTakenForAMissingFile)
     int file = Settings();
     std::wstring id = DevsimObjectId(device_, file);
     for (int call : {1, 2})
-        DevsimValueError(id.c_str(), &WPD_OBJECT_ORIGINAL_FILE_NAME, call, HRESULT_FROM_WIN32(ERROR_BUSY));
+        DevsimValueError(id.c_str(), &WPD_OBJECT_ORIGINAL_FILE_NAME, call, HRESULT_FROM_WIN32(ERROR_GEN_FAILURE));
     EXPECT_EQ("dflt", ReadName()) << "a read whose file name could not be read gives the default";
     EXPECT_EQ(0, Creates()) << "an empty file was uploaded over the device path";
     EXPECT_EQ(0, DevsimCallCount("IPortableDeviceContent::Delete")) << "the device file was deleted";
