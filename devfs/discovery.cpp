@@ -116,7 +116,7 @@ HRESULT SearchForAppFolder(int depth, BOOL parentIsAppFolder, LPWSTR grandparent
         return S_OK;
 
     IEnumPortableDeviceObjectIDs *children = NULL;
-    hr = DevConnection.content->EnumObjects(0, objectId, NULL, &children);
+    hr = DevEnumChildren(objectId, &children);
     if (FAILED(hr))
         return hr;
     LPWSTR outerLeftover = PendingLeftover;   // an app folder inside an app folder keeps its own
@@ -177,7 +177,7 @@ static HRESULT CreateDeviceObject(void)
 }
 
 // Opens one device and searches it. Keeps it in DevConnection only when the settings file
-// was found; a failure is returned so that discovery stops.
+// was found; a device that fails is released like one without the file.
 static HRESULT OpenAndSearchDevice(LPCWSTR pnpId)
 {
     IPortableDeviceValues *clientInfo = NULL;
@@ -194,11 +194,12 @@ static HRESULT OpenAndSearchDevice(LPCWSTR pnpId)
         hr = CreateDeviceObject();
     }
     if (SUCCEEDED(hr)) {
-        hr = DevConnection.device->Open(pnpId, clientInfo);
+        auto open = [&] { return DevConnection.device->Open(pnpId, clientInfo); };
+        hr = DevRetryBusy(open);
         if (hr == E_ACCESSDENIED) {
             // Read-write refused: one more try with read access only.
             clientInfo->SetUnsignedIntegerValue(WPD_CLIENT_DESIRED_ACCESS, GENERIC_READ);
-            hr = DevConnection.device->Open(pnpId, clientInfo);
+            hr = DevRetryBusy(open);
             DevConnection.readOnly = SUCCEEDED(hr);
         }
     }
@@ -240,15 +241,16 @@ static void DiscoverDevice(void)
     if (FAILED(hr))
         count = 0;
 
-    // A device that fails to open or to be searched hides every device after it.
-    for (DWORD i = 0; SUCCEEDED(hr) && i < count && !AllIdsSet(); i++)
-        hr = OpenAndSearchDevice(deviceIds[i]);
+    // A camera, a reader or a locked phone that fails to open or to be searched must not
+    // hide the handheld after it: the first device that holds the file wins.
+    for (DWORD i = 0; i < count && !AllIdsSet(); i++)
+        OpenAndSearchDevice(deviceIds[i]);
     for (DWORD i = 0; i < count; i++)
         CoTaskMemFree(deviceIds[i]);
     if (manager != NULL)
         manager->Release();
 
-    if (FAILED(hr) || !AllIdsSet()) {
+    if (!AllIdsSet()) {
         ReleaseConnection();
         DevConnection.deviceUnavailable = 1;
     }
