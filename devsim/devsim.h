@@ -85,7 +85,7 @@ void DevsimClearRules();
 // ERROR_BUSY) before acting, to requests only (Open, EnumObjects, Next, GetValues, SetValues,
 // Delete, CreateObjectWithPropertiesAndData, GetStream and the streams' Read, Write, Commit),
 // counted from now. DevsimBusyAt: requests k to k + times - 1; DevsimBusyEvery: every nth
-// request (1: all of them); 0 turns either off.
+// request that reaches the phone, Next not counted (1: all of them); 0 turns either off.
 void DevsimBusyAt(long k, long times);
 void DevsimBusyEvery(long n);
 // SetValues answers S_FALSE with hr as the name's result and changes nothing, on its nth call

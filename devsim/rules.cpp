@@ -25,7 +25,7 @@ struct Rules {
     std::vector<CallRule> calls;
     std::vector<ValueErrorRule> valueErrors;
     std::vector<ValueErrorRule> setValuesErrors;
-    long busyFrom = 0, busyTimes = 0, busyEvery = 0, requestsSeen = 0;
+    long busyFrom = 0, busyTimes = 0, busyEvery = 0, requestsSeen = 0, phoneRequestsSeen = 0;
     long sweepNth = 0;
     HRESULT sweepHr = S_OK;
     long sweepSeen = 0;
@@ -61,8 +61,10 @@ HRESULT SimCheckRules(const char *method, const wchar_t *objectId, HRESULT *afte
     if (r.pullAfter >= 0 && ++r.pullSeen > r.pullAfter) return HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
     if (SimIsRequest(method) && (r.busyTimes > 0 || r.busyEvery > 0)) {
         long n = ++r.requestsSeen;
-        if ((r.busyTimes > 0 && n >= r.busyFrom && n < r.busyFrom + r.busyTimes) ||
-            (r.busyEvery > 0 && n % r.busyEvery == 0))
+        if (r.busyTimes > 0 && n >= r.busyFrom && n < r.busyFrom + r.busyTimes) return HRESULT_FROM_WIN32(ERROR_BUSY);
+        // Next is served from the listing the driver already holds: the phone is not asked.
+        if (r.busyEvery > 0 && strcmp(method, "IEnumPortableDeviceObjectIDs::Next") != 0 &&
+            ++r.phoneRequestsSeen % r.busyEvery == 0)
             return HRESULT_FROM_WIN32(ERROR_BUSY);
     }
     for (CallRule &rule : r.calls) {
@@ -133,6 +135,7 @@ void DevsimBusyEvery(long n)
     DevsimLock lock;
     Script().busyEvery = n;
     Script().requestsSeen = 0;
+    Script().phoneRequestsSeen = 0;
 }
 
 void DevsimSetValuesError(const wchar_t *objectId, int nth, HRESULT hr)
