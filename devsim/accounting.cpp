@@ -24,6 +24,7 @@ HRESULT SimCheckRules(const char *method, const wchar_t *objectId, HRESULT *afte
 
 HRESULT SimCall(const char *method, const wchar_t *objectId, HRESULT *afterActing)
 {
+    if (SimIsRequest(method)) SimWaitLatency();
     DevsimLock lock;
     Accounts &b = Books();
     b.total++;

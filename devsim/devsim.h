@@ -56,6 +56,18 @@ void DevsimSetIdScheme(int device, DevsimIdScheme scheme);   // applies to every
 void DevsimSetOptimalSizes(int device, DWORD readSize, DWORD writeSize);   // defaults 262144 both
 void DevsimSetShortWrites(int device, bool on);   // IStream::Write stores and reports one byte less
 void DevsimSetFtmMissing(bool on);                // CLSID_PortableDeviceFTM not registered
+// What the manager's GetDeviceFriendlyName and GetDeviceManufacturer answer, and the DEVICE
+// object's WPD_DEVICE_FRIENDLY_NAME, WPD_DEVICE_MANUFACTURER and WPD_DEVICE_MODEL.
+void DevsimSetDeviceInfo(int device, const wchar_t *friendlyName, const wchar_t *manufacturer, const wchar_t *model);
+// The device has no bulk property reads: QueryInterface for IPortableDevicePropertiesBulk
+// answers E_NOINTERFACE. With them, a queued request does nothing until Start, which returns
+// at once; OnStart, OnProgress (batches of up to 16 values sets, in no particular order, each
+// with WPD_OBJECT_ID) and OnEnd then come from another thread. By format at depth 1 the reply
+// holds the parent folder itself besides its children, as Android's server does.
+void DevsimSetBulkMissing(int device, bool on);
+// Every request to the device (see SimIsRequest; a bulk reply's batch counts as one) waits
+// this many milliseconds before it is answered; 0, the default, answers at once.
+void DevsimSetLatency(DWORD milliseconds);
 // Method names are "Interface::Method", e.g. "IPortableDeviceContent::EnumObjects",
 // "IEnumPortableDeviceObjectIDs::Next", "IStream::Write", "IPortableDeviceValues::SetGuidValue",
 // "IPortableDeviceManager::GetDevices", and "CoCreateInstance:<class>" for class creation
@@ -172,6 +184,12 @@ void DevsimRevokeMallocSpy();
 //   pull-after N                 the cable is pulled after N calls    } run-time settings,
 //   fail METHOD NTH HRESULT [after]  DevsimFailCall, HRESULT in hex       } not saved
 //   ftm-missing                  (anywhere) CLSID_PortableDeviceFTM is not served
+//   latency MS                   (anywhere) every request waits MS milliseconds       } run-time
+//   value-error HRESULT KEY PATH GetValues of the object at PATH gives KEY (name, type or all)
+//                                a VT_ERROR holding HRESULT (hex), on every call          } settings
+//   friendly NAME / manufacturer NAME / model NAME   the device's description
+//   no-bulk                      no IPortableDevicePropertiesBulk
+//   files COUNT image|file PREFIX EXT PATH   COUNT files PREFIX_00001EXT... in folder PATH
 // A PATH's first component is a storage when a deeper line creates it implicitly. File
 // content lines each end with CRLF. The server DLL without DEVSIM_SCENARIO serves the demo
 // handheld (DevsimAddDemoHandheld) under the PnP id "\\?\usb#devsim#demo".

@@ -37,6 +37,10 @@ struct SimDevice {
     long reissued = 0;                   // ids handed out on renames so far
     std::map<std::wstring, int> byId;    // live and deleted objects by id (a reused id points to the newest)
     std::vector<DevsimOpenRecord> opens;
+    std::wstring friendlyName = L"Simulated handheld";   // the manager's and DEVICE's description
+    std::wstring manufacturer = L"Tessaly test bench";
+    std::wstring model = L"devsim";
+    bool bulkMissing = false;            // the properties refuse IPortableDevicePropertiesBulk
 };
 
 struct SimState {
@@ -44,6 +48,9 @@ struct SimState {
     bool ftmMissing = false;
     std::string statePath;            // saved after every mutation when set
 };
+
+// Milliseconds every request to the device waits before it is answered (DevsimSetLatency).
+void SimWaitLatency();
 
 // One lock for everything devsim holds; recursive, held by DevsimLock's lifetime.
 struct DevsimLock {
@@ -113,6 +120,8 @@ IPortableDeviceManager *SimNewManager();
 IPortableDevice *SimNewDevice();
 IPortableDeviceContent *SimNewContent(int device, bool readOnly);
 IPortableDeviceProperties *SimNewProperties(int device, bool readOnly);
+IPortableDevicePropertiesBulk *SimNewBulk(int device);
+IPortableDeviceValuesCollection *SimNewValuesCollection(const std::vector<IPortableDeviceValues *> &items);
 IPortableDeviceResources *SimNewResources(int device);
 IEnumPortableDeviceObjectIDs *SimNewEnumerator(const std::wstring &parentId, const std::vector<std::wstring> &ids,
                                                size_t position);

@@ -53,13 +53,15 @@ public:
         Refresh();
         return S_OK;
     }
-    HRESULT Text(const char *method, LPCWSTR pnpId, const std::wstring &text, WCHAR *out, DWORD *chars)
+    HRESULT Text(const char *method, LPCWSTR pnpId, std::wstring SimDevice::*field, WCHAR *out, DWORD *chars)
     {
         HRESULT hr = SimCall(method, pnpId);
         if (FAILED(hr)) return hr;
         if (!pnpId || !chars) return E_POINTER;
         DevsimLock lock;
-        if (SimDeviceByPnp(pnpId) < 0) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+        int device = SimDeviceByPnp(pnpId);
+        if (device < 0) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+        std::wstring text = field ? SimFindDevice(device)->*field : std::wstring(L"Simulated portable device");
         DWORD need = (DWORD)text.size() + 1;
         if (!out) {
             *chars = need;
@@ -75,15 +77,15 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetDeviceFriendlyName(LPCWSTR pnpId, WCHAR *name, DWORD *chars) override
     {
-        return Text("IPortableDeviceManager::GetDeviceFriendlyName", pnpId, L"Simulated handheld", name, chars);
+        return Text("IPortableDeviceManager::GetDeviceFriendlyName", pnpId, &SimDevice::friendlyName, name, chars);
     }
     HRESULT STDMETHODCALLTYPE GetDeviceDescription(LPCWSTR pnpId, WCHAR *text, DWORD *chars) override
     {
-        return Text("IPortableDeviceManager::GetDeviceDescription", pnpId, L"Simulated portable device", text, chars);
+        return Text("IPortableDeviceManager::GetDeviceDescription", pnpId, nullptr, text, chars);
     }
     HRESULT STDMETHODCALLTYPE GetDeviceManufacturer(LPCWSTR pnpId, WCHAR *text, DWORD *chars) override
     {
-        return Text("IPortableDeviceManager::GetDeviceManufacturer", pnpId, L"Tessaly test bench", text, chars);
+        return Text("IPortableDeviceManager::GetDeviceManufacturer", pnpId, &SimDevice::manufacturer, text, chars);
     }
     HRESULT STDMETHODCALLTYPE GetDeviceProperty(LPCWSTR, LPCWSTR, BYTE *, DWORD *, DWORD *) override
     {

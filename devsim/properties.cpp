@@ -32,6 +32,12 @@ SimValueList SimObjectProperties(int device, int object)
     list.push_back(std::make_pair(WPD_OBJECT_NAME, SimText(title)));
     if (o->hasType) list.push_back(std::make_pair(WPD_OBJECT_CONTENT_TYPE, SimGuid(o->type)));
     if (o->hasFormat) list.push_back(std::make_pair(WPD_OBJECT_FORMAT, SimGuid(o->format)));
+    if (object == DEVSIM_ROOT) {
+        const SimDevice *d = SimFindDevice(device);
+        list.push_back(std::make_pair(WPD_DEVICE_FRIENDLY_NAME, SimText(d->friendlyName)));
+        list.push_back(std::make_pair(WPD_DEVICE_MANUFACTURER, SimText(d->manufacturer)));
+        list.push_back(std::make_pair(WPD_DEVICE_MODEL, SimText(d->model)));
+    }
     SimValue size;
     size.type = VT_UI8;
     size.number = o->data.size();
@@ -76,6 +82,14 @@ public:
         if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPortableDeviceProperties))
             return Answer(static_cast<IPortableDeviceProperties *>(this), out);
         *out = nullptr;
+        if (IsEqualIID(iid, IID_IPortableDevicePropertiesBulk)) {
+            DevsimLock lock;
+            SimDevice *d = SimFindDevice(device);
+            if (d && !d->bulkMissing) {
+                *out = SimNewBulk(device);
+                return S_OK;
+            }
+        }
         return E_NOINTERFACE;
     }
     HRESULT STDMETHODCALLTYPE GetSupportedProperties(LPCWSTR objectId, IPortableDeviceKeyCollection **keys) override

@@ -99,6 +99,12 @@ bool DevsimLoadScenario(const char *path)
             DevsimSetFtmMissing(true);
             continue;
         }
+        if (word == "latency") {
+            unsigned long ms = 0;
+            if (sscanf(rest.c_str(), "%lu", &ms) != 1) return false;
+            DevsimSetLatency((DWORD)ms);
+            continue;
+        }
         if (word == "count") continue;   // written by the state, ignored on reading
         if (device == DEVSIM_NONE) return false;
         if (word == "deny") {
@@ -134,6 +140,46 @@ bool DevsimLoadScenario(const char *path)
             long calls = -1;
             if (sscanf(rest.c_str(), "%ld", &calls) != 1 || calls < 0) return false;
             DevsimPullCableAfter(calls);
+        } else if (word == "friendly" || word == "manufacturer" || word == "model") {
+            std::wstring text = SimWide(rest);
+            DevsimSetDeviceInfo(device, word == "friendly" ? text.c_str() : nullptr,
+                                word == "manufacturer" ? text.c_str() : nullptr, word == "model" ? text.c_str() : nullptr);
+        } else if (word == "no-bulk") {
+            DevsimSetBulkMissing(device, true);
+        } else if (word == "value-error") {
+            // value-error HRESULT KEY PATH: the object must exist already.
+            unsigned long hr = 0;
+            char key[16];
+            int skip = 0;
+            if (sscanf(rest.c_str(), "%lx %15s %n", &hr, key, &skip) != 2 || skip <= 0) return false;
+            std::wstring path = SimWide(rest.substr(skip));
+            for (wchar_t &c : path)
+                if (c == L'/') c = L'\\';
+            int object = DevsimFind(device, path.c_str());
+            const PROPERTYKEY *k = strcmp(key, "name") == 0   ? &WPD_OBJECT_ORIGINAL_FILE_NAME
+                                   : strcmp(key, "type") == 0 ? &WPD_OBJECT_CONTENT_TYPE
+                                                              : nullptr;
+            if (object < 0 || (!k && strcmp(key, "all") != 0)) return false;
+            DevsimValueError(DevsimObjectId(device, object).c_str(), k, 0, (HRESULT)hr);
+        } else if (word == "files") {
+            // files COUNT image|file PREFIX EXT PATH: PREFIX_00001EXT ... in the folder PATH.
+            unsigned long count = 0;
+            char kind[8], prefix[64], extension[16];
+            int skip = 0;
+            if (sscanf(rest.c_str(), "%lu %7s %63s %15s %n", &count, kind, prefix, extension, &skip) != 4 || skip <= 0)
+                return false;
+            bool image = strcmp(kind, "image") == 0;
+            if (!image && strcmp(kind, "file") != 0) return false;
+            int parent;
+            std::wstring name;
+            if (!SimPrepareParent(device, rest.substr(skip) + "/x", &parent, &name)) return false;
+            for (unsigned long n = 1; n <= count; n++) {
+                char file[96];
+                snprintf(file, sizeof file, "%s_%05lu%s", prefix, n, extension);
+                std::wstring wide = SimWide(file);
+                DevsimAddObject(device, parent, wide.c_str(), image ? &WPD_CONTENT_TYPE_IMAGE : &WPD_CONTENT_TYPE_UNSPECIFIED,
+                                image ? &WPD_OBJECT_FORMAT_EXIF : &WPD_OBJECT_FORMAT_UNSPECIFIED, "\xFF\xD8\xFF\xD9", 4);
+            }
         } else if (word == "storage") {
             if (rest.empty()) return false;
             DevsimAddStorage(device, SimWide(rest).c_str());
@@ -214,6 +260,9 @@ bool DevsimSaveState(const char *path)
         if (dev.renameLies) fprintf(f, "rename-lies\n");
         if (dev.idScheme == DEVSIM_IDS_REISSUED_ON_RENAME) fprintf(f, "ids reissued\n");
         if (dev.idScheme == DEVSIM_IDS_FROM_NAMES) fprintf(f, "ids from-names\n");
+        fprintf(f, "friendly %s\nmanufacturer %s\nmodel %s\n", SimUtf8(dev.friendlyName).c_str(),
+                SimUtf8(dev.manufacturer).c_str(), SimUtf8(dev.model).c_str());
+        if (dev.bulkMissing) fprintf(f, "no-bulk\n");
         SimSaveTree(f, (int)d, DEVSIM_ROOT, "");
     }
     for (const auto &entry : SimCallCounts()) fprintf(f, "count %s %ld\n", entry.first.c_str(), entry.second);

@@ -65,7 +65,16 @@ int SlotOf(M member)
     X(IPortableDevicePropVariantCollection, GetCount, 3) X(IPortableDevicePropVariantCollection, GetAt, 4) \
     X(IPortableDevicePropVariantCollection, Add, 5) X(IPortableDevicePropVariantCollection, GetType, 6) \
     X(IPortableDevicePropVariantCollection, ChangeType, 7) X(IPortableDevicePropVariantCollection, Clear, 8) \
-    X(IPortableDevicePropVariantCollection, RemoveAt, 9)
+    X(IPortableDevicePropVariantCollection, RemoveAt, 9) \
+    X(IPortableDevicePropertiesBulk, QueueGetValuesByObjectList, 3) \
+    X(IPortableDevicePropertiesBulk, QueueGetValuesByObjectFormat, 4) \
+    X(IPortableDevicePropertiesBulk, QueueSetValuesByObjectList, 5) X(IPortableDevicePropertiesBulk, Start, 6) \
+    X(IPortableDevicePropertiesBulk, Cancel, 7) \
+    X(IPortableDevicePropertiesBulkCallback, OnStart, 3) X(IPortableDevicePropertiesBulkCallback, OnProgress, 4) \
+    X(IPortableDevicePropertiesBulkCallback, OnEnd, 5) \
+    X(IPortableDeviceValuesCollection, GetCount, 3) X(IPortableDeviceValuesCollection, GetAt, 4) \
+    X(IPortableDeviceValuesCollection, Add, 5) X(IPortableDeviceValuesCollection, Clear, 6) \
+    X(IPortableDeviceValuesCollection, RemoveAt, 7)
 
 #if defined(__i386__) || defined(_M_IX86)
 // On 32-bit Windows a COM method must be __stdcall: a method declared without
@@ -128,6 +137,11 @@ TEST(WpdContract, InterfaceClassAndTypeGuidsMatchTheFactSheet)
         {"IID_IPortableDeviceKeyCollection", &IID_IPortableDeviceKeyCollection, "dada2357-e0ad-492e-98db-dd61c53ba353"},
         {"IID_IPortableDevicePropVariantCollection", &IID_IPortableDevicePropVariantCollection,
          "89b2e422-4f1b-4316-bcef-a44afea83eb3"},
+        {"IID_IPortableDevicePropertiesBulk", &IID_IPortableDevicePropertiesBulk, "482b05c0-4056-44ed-9e0f-5e23b009da93"},
+        {"IID_IPortableDevicePropertiesBulkCallback", &IID_IPortableDevicePropertiesBulkCallback,
+         "9deacb80-11e8-40e3-a9f3-f557986a7845"},
+        {"IID_IPortableDeviceValuesCollection", &IID_IPortableDeviceValuesCollection, "6e3f2d79-4e07-48c4-8208-d8c2e5af4a99"},
+        {"WPD_OBJECT_FORMAT_ALL", &WPD_OBJECT_FORMAT_ALL, "c1f62eb2-4bb3-479c-9cfa-05b5f3a57b22"},
         {"CLSID_PortableDeviceManager", &CLSID_PortableDeviceManager, "0af10cec-2ecd-4b92-9581-34f6ae0637f3"},
         {"CLSID_PortableDevice", &CLSID_PortableDevice, "728a21c5-3d9e-48d7-9810-864848f0f404"},
         {"CLSID_PortableDeviceFTM", &CLSID_PortableDeviceFTM, "f7c0039a-4762-488a-b4b3-760ef9a1ba9b"},
@@ -159,6 +173,7 @@ TEST(WpdContract, PropertyKeysMatchTheFactSheet)
         {"WPD_CLIENT_REVISION", &WPD_CLIENT_REVISION, client, 5},
         {"WPD_CLIENT_SECURITY_QUALITY_OF_SERVICE", &WPD_CLIENT_SECURITY_QUALITY_OF_SERVICE, client, 8},
         {"WPD_CLIENT_DESIRED_ACCESS", &WPD_CLIENT_DESIRED_ACCESS, client, 9},
+        {"WPD_OBJECT_ID", &WPD_OBJECT_ID, object, 2},
         {"WPD_OBJECT_PARENT_ID", &WPD_OBJECT_PARENT_ID, object, 3},
         {"WPD_OBJECT_NAME", &WPD_OBJECT_NAME, object, 4},
         {"WPD_OBJECT_FORMAT", &WPD_OBJECT_FORMAT, object, 6},

@@ -1,0 +1,133 @@
+// What the layer's limited walk cannot tell: where the settings file lies when it is deeper
+// than SearchDepth. A walk level by level, so the first find is the shallowest.
+#include "probe/probe.h"
+
+enum { FRONTIER = 4096, MAX_PATH_DEPTH = 32 };
+
+struct Pending {
+    LPWSTR id;
+    int isAppFolder;
+};
+static Pending LevelA[FRONTIER], LevelB[FRONTIER];
+
+static int MayHaveChildren(BOOL hasType, const GUID &type)
+{
+    return !hasType || !(IsEqualGUID(type, WPD_CONTENT_TYPE_IMAGE) || IsEqualGUID(type, WPD_CONTENT_TYPE_DOCUMENT) ||
+                         IsEqualGUID(type, WPD_CONTENT_TYPE_UNSPECIFIED));
+}
+
+HRESULT ObjectPath(IPortableDeviceProperties *properties, LPCWSTR objectId, char *path, int size, int *depth)
+{
+    const PROPERTYKEY keys[] = { WPD_OBJECT_ORIGINAL_FILE_NAME, WPD_OBJECT_NAME, WPD_OBJECT_PARENT_ID };
+    IPortableDeviceKeyCollection *wanted = NULL;
+    WCHAR id[DEV_PATH_CHARS];
+    path[0] = '\0';
+    *depth = 0;
+    lstrcpynW(id, objectId, DEV_PATH_CHARS);
+    HRESULT hr = CoCreateInstance(CLSID_PortableDeviceKeyCollection, NULL, CLSCTX_INPROC_SERVER,
+                                  IID_IPortableDeviceKeyCollection, (void **)&wanted);
+    for (int i = 0; SUCCEEDED(hr) && i < 3; i++)
+        hr = wanted->Add(keys[i]);
+    while (SUCCEEDED(hr) && *depth < MAX_PATH_DEPTH && id[0] != '\0' && lstrcmpW(id, WPD_DEVICE_OBJECT_ID) != 0) {
+        IPortableDeviceValues *values = NULL;
+        LPWSTR name = NULL, parent = NULL;
+        hr = properties->GetValues(id, wanted, &values);
+        if (SUCCEEDED(hr)) {
+            if (FAILED(values->GetStringValue(WPD_OBJECT_ORIGINAL_FILE_NAME, &name)))
+                values->GetStringValue(WPD_OBJECT_NAME, &name);
+            if (FAILED(values->GetStringValue(WPD_OBJECT_PARENT_ID, &parent)))
+                parent = NULL;
+            values->Release();
+            // Put "name/" in front of what is there.
+            char part[DEV_PATH_CHARS * 3];
+            Utf8(name != NULL ? name : id, part, sizeof part);
+            int partLength = lstrlenA(part), pathLength = lstrlenA(path);
+            if (partLength + 1 + pathLength < size) {
+                MoveMemory(path + partLength + (pathLength ? 1 : 0), path, pathLength + 1);
+                CopyMemory(path, part, partLength);
+                if (pathLength)
+                    path[partLength] = '/';
+            }
+            lstrcpynW(id, parent != NULL ? parent : L"", DEV_PATH_CHARS);
+            (*depth)++;
+        }
+        CoTaskMemFree(name);
+        CoTaskMemFree(parent);
+    }
+    if (wanted != NULL)
+        wanted->Release();
+    return hr;
+}
+
+static void FreeLevel(Pending *level, int count)
+{
+    for (int i = 0; i < count; i++)
+        CoTaskMemFree(level[i].id);
+}
+
+static LPWSTR CopyId(LPCWSTR id)
+{
+    LPWSTR copy = (LPWSTR)CoTaskMemAlloc((lstrlenW(id) + 1) * sizeof(WCHAR));
+    if (copy != NULL)
+        lstrcpyW(copy, id);
+    return copy;
+}
+
+int FullWalkDepth(IPortableDeviceContent *content, int maxDepth, char *path, int pathSize)
+{
+    IPortableDeviceProperties *properties = NULL;
+    Pending *current = LevelA, *next = LevelB;
+    int currentCount = 0, foundDepth = 0;
+    LPWSTR found = NULL;
+    path[0] = '\0';
+    if (FAILED(content->Properties(&properties)))
+        return 0;
+    current[0].id = CopyId(WPD_DEVICE_OBJECT_ID);
+    current[0].isAppFolder = 0;
+    currentCount = current[0].id != NULL;
+    for (int depth = 0; depth < maxDepth && currentCount > 0 && found == NULL; depth++) {
+        int nextCount = 0;
+        for (int i = 0; i < currentCount && found == NULL; i++) {
+            IEnumPortableDeviceObjectIDs *children = NULL;
+            if (FAILED(content->EnumObjects(0, current[i].id, NULL, &children)))
+                continue;
+            LPWSTR child = NULL;
+            while (found == NULL && DevNextChild(children, &child) == S_OK) {
+                LPWSTR name = NULL;
+                GUID type;
+                BOOL hasType = FALSE;
+                int keep = 0;
+                if (SUCCEEDED(GetObjectNameAndType(properties, child, &name, &type, &hasType))) {
+                    if (current[i].isAppFolder && name != NULL && DevNameEqual(name, L"Corvane_Info.ini")) {
+                        found = child;
+                        foundDepth = depth + 1;
+                        keep = 1;
+                    } else if (MayHaveChildren(hasType, type) && nextCount < FRONTIER) {
+                        next[nextCount].id = child;
+                        next[nextCount].isAppFolder = name != NULL && DevNameEqual(name, L"Corvane");
+                        nextCount++;
+                        keep = 1;
+                    }
+                }
+                CoTaskMemFree(name);
+                if (!keep)
+                    CoTaskMemFree(child);
+            }
+            children->Release();
+        }
+        FreeLevel(current, currentCount);
+        Pending *swap = current;
+        current = next;
+        next = swap;
+        currentCount = nextCount;
+    }
+    FreeLevel(current, currentCount);
+    if (found != NULL) {
+        int depth = 0;
+        ObjectPath(properties, found, path, pathSize, &depth);
+        CoTaskMemFree(found);
+    }
+    DevReleaseKeyCollections();   // the layer's reads keep their key collections with the connection
+    properties->Release();
+    return foundDepth;
+}

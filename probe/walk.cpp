@@ -1,0 +1,240 @@
+// The walk Tessaly does, run by the layer itself through the proxies, then what it means.
+#include "probe/probe.h"
+
+enum { RUN_MIN = 8, MAX_REASONS = 8 };
+
+static DWORD RunTimes[40000];
+
+// A call that only tells the walk went on: a listing step or a name read without trouble.
+static int Plain(const CallRecord *r)
+{
+    if (r->method != M_ENU_NEXT && r->method != M_PRO_GET_VALUES)
+        return 0;
+    if (FAILED(r->hr) || r->refused)
+        return 0;
+    for (int k = 0; k < r->keyErrorCount; k++)
+        if (!MeansAbsent(r->keyErrors[k].code))
+            return 0;
+    return 1;
+}
+
+// A call that explains why a walk stopped: a failure, or a property the device could not read.
+static int Trouble(const CallRecord *r)
+{
+    if (FAILED(r->hr))
+        return 1;
+    for (int k = 0; k < r->keyErrorCount; k++)
+        if (!MeansAbsent(r->keyErrors[k].code))
+            return 1;
+    return 0;
+}
+
+static void PrintCall(const CallRecord *r)
+{
+    char errors[160] = "";
+    for (int k = 0; k < r->keyErrorCount; k++)
+        wsprintfA(errors + lstrlenA(errors), " %s=%s", KeyName(r->keyErrors[k].pid), HrText(r->keyErrors[k].code));
+    Out("call: %s ms %s %s -> %s%s%s\r\n", Ms(r->micro), MethodName(r->method), r->object[0] ? r->object : "-",
+        HrText(r->hr), errors, r->refused ? " refused by the probe" : "");
+}
+
+static void PrintRun(int first, int end, int phase)
+{
+    int count = 0;
+    for (int i = first; i < end; i++)
+        count += RecordAt(i)->phase == phase;
+    Out("run: %d calls without trouble, from %s to %s\r\n", count, RecordAt(first)->object, RecordAt(end - 1)->object);
+    const int methods[] = { M_PRO_GET_VALUES, M_ENU_NEXT };
+    for (int m = 0; m < 2; m++) {
+        int n = 0;
+        for (int i = first; i < end; i++)
+            if (RecordAt(i)->phase == phase && RecordAt(i)->method == methods[m])
+                RunTimes[n++] = RecordAt(i)->micro;
+        DWORD low, high, median = MedianMicro(RunTimes, n, &low, &high);
+        if (n > 0)
+            Out("  %s: %d calls, min %s median %s max %s ms\r\n", MethodName(methods[m]), n, Ms(low), Ms(median),
+                Ms(high));
+    }
+}
+
+// The calls of one phase, long runs of plain calls summarised; then the count per method.
+static int PrintPhase(int phase, const char *label)
+{
+    int total = RecordCount(), requests = 0;
+    DWORD micro = 0;
+    for (int i = 0; i < total;) {
+        CallRecord *r = RecordAt(i);
+        if (r->phase != phase) {
+            i++;
+            continue;
+        }
+        int end = i, plain = 0;
+        while (end < total && (RecordAt(end)->phase != phase || Plain(RecordAt(end)))) {
+            plain += RecordAt(end)->phase == phase;
+            end++;
+        }
+        if (plain >= RUN_MIN) {
+            PrintRun(i, end, phase);
+            i = end;
+        } else {
+            PrintCall(r);
+            i++;
+        }
+    }
+    static int counts[M_COUNT];
+    ZeroMemory(counts, sizeof counts);
+    for (int i = 0; i < total; i++) {
+        CallRecord *r = RecordAt(i);
+        if (r->phase != phase)
+            continue;
+        counts[r->method]++;
+        if (IsRequestMethod(r->method)) {
+            requests++;
+            micro += r->micro;
+        }
+    }
+    for (int m = 0; m < M_COUNT; m++)
+        if (counts[m] > 0)
+            Out("%s count: %s %d\r\n", label, MethodName(m), counts[m]);
+    Out("%s requests: %d in %s ms\r\n", label, requests, Ms(micro));
+    return requests;
+}
+
+// The device the layer last opened, from the walk's own calls.
+static int OpenedDevice(void)
+{
+    int device = -1;
+    for (int i = 0; i < RecordCount(); i++) {
+        CallRecord *r = RecordAt(i);
+        if (r->phase == PHASE_DISCOVERY && r->method == M_DEV_OPEN && SUCCEEDED(r->hr))
+            device = r->device;
+    }
+    return device;
+}
+
+// Every call that stopped the walk: which device, which object, which code.
+static int PrintReasons(int verdictToo)
+{
+    int reasons = 0;
+    for (int i = 0; i < RecordCount() && reasons < MAX_REASONS; i++) {
+        CallRecord *r = RecordAt(i);
+        if (r->phase != PHASE_DISCOVERY || !Trouble(r))
+            continue;
+        char device[DEV_PATH_CHARS * 3], what[200];
+        if (FAILED(r->hr))
+            wsprintfA(what, "%s on %s answered %s", MethodName(r->method), r->object[0] ? r->object : "-",
+                      HrText(r->hr));
+        else
+            wsprintfA(what, "%s on %s could not read %s: %s", MethodName(r->method), r->object,
+                      KeyName(r->keyErrors[0].pid), HrText(r->keyErrors[0].code));
+        for (int k = 0; k < r->keyErrorCount && SUCCEEDED(r->hr); k++)
+            if (!MeansAbsent(r->keyErrors[k].code))
+                wsprintfA(what, "%s on %s could not read %s: %s", MethodName(r->method), r->object,
+                          KeyName(r->keyErrors[k].pid), HrText(r->keyErrors[k].code));
+        Utf8(DeviceId(r->device), device, sizeof device);
+        if (reasons == 0 && verdictToo)
+            Out("verdict: not found: device %d (%s): %s\r\n", r->device + 1, device, what);
+        Out("reason: device %d (%s): %s\r\n", r->device + 1, device, what);
+        reasons++;
+    }
+    return reasons;
+}
+
+static int AnyDeviceListed(void)
+{
+    for (int i = 0; i < RecordCount(); i++)
+        if (RecordAt(i)->phase == PHASE_DISCOVERY && RecordAt(i)->method == M_MGR_GET_DEVICES &&
+            RecordAt(i)->detail > 0)
+            return 1;
+    return 0;
+}
+
+// The full walk over every device the probe saw, for a file the limited walk could not reach.
+static void FullWalkVerdict(const SetupFacts *setup, WalkFacts *walk)
+{
+    int maxDepth = setup->searchDepth + 8 > 24 ? 24 : (setup->searchDepth + 8 < 8 ? 8 : setup->searchDepth + 8);
+    CurrentPhase = PHASE_FULL_WALK;
+    for (int d = 0; d < MAX_PROBE_DEVICES && DeviceId(d)[0] != '?'; d++) {
+        IPortableDevice *device = NULL;
+        IPortableDeviceContent *content = NULL;
+        char path[DEV_PATH_CHARS * 3], id[DEV_PATH_CHARS * 3];
+        int depth = 0;
+        if (SUCCEEDED(OpenReadOnly(DeviceId(d), &device)) && SUCCEEDED(device->Content(&content)))
+            depth = FullWalkDepth(content, maxDepth, path, sizeof path);
+        if (content != NULL)
+            content->Release();
+        if (device != NULL) {
+            device->Close();
+            device->Release();
+        }
+        if (depth > 0) {
+            Out("verdict: deeper than SearchDepth: found at depth %d by a full walk to depth %d\r\n", depth, depth);
+            Out("file: %s\r\n", path);
+            Out("device: %d (%s)\r\n", d + 1, Utf8(DeviceId(d), id, sizeof id));
+            Out("advice: set SearchDepth=%d in section [Corvane] of the configuration file\r\n", depth);
+            walk->device = d;
+            return;
+        }
+    }
+    Out("verdict: not found: no folder Corvane holding Corvane_Info.ini on any device (full walk to depth %d)\r\n",
+        maxDepth);
+}
+
+void ReportWalk(const SetupFacts *setup, WalkFacts *walk, int writeTest)
+{
+    char settingsPath[DEV_PATH_CHARS], name[128], filePath[DEV_PATH_CHARS * 3];
+    int fileDepth = 0;
+    OutSection("Walk");
+    CurrentPhase = PHASE_DISCOVERY;
+    LONGLONG start = Now();
+    DevStartup(1);
+    walk->found = DevDevicePath(settingsPath);
+    if (walk->found) {
+        // What the dialog does next: resolve the device path and download the file.
+        CurrentPhase = PHASE_READ;
+        DevGetProfileString("Corvane", "Name", "", name, sizeof name, settingsPath);
+    }
+    walk->walkMicro = MicroSince(start);
+    walk->device = OpenedDevice();
+    walk->folderId[0] = '\0';
+    walk->walkRequests = PrintPhase(PHASE_DISCOVERY, "discovery");
+    walk->walkRequests += PrintPhase(PHASE_READ, "read");
+    Out("walk time: %s ms\r\n", Ms(walk->walkMicro));
+    if (walk->found) {
+        IPortableDeviceProperties *properties = NULL;
+        CurrentPhase = PHASE_VERDICT;
+        lstrcpynW(walk->folderId, DevConnection.AppFolderId, DEV_PATH_CHARS);
+        if (SUCCEEDED(DevConnection.content->Properties(&properties))) {
+            ObjectPath(properties, DevConnection.InfoFileId, filePath, sizeof filePath, &fileDepth);
+            properties->Release();
+        }
+        if (writeTest)
+            WriteTest();
+    }
+    DevShutdown();
+
+    OutSection("Verdict");
+    char id[DEV_PATH_CHARS * 3];
+    if (setup->root[0] != '\0')
+        Out("verdict: Root is set: Tessaly uses %s\\Corvane\\CORVANE_INFO.ini and looks at no drive or device\r\n",
+            setup->root);
+    else if (setup->driveWithFile[0] != '\0')
+        Out("verdict: found on drive %s: Tessaly takes it from there and looks at no device\r\n",
+            setup->driveWithFile);
+    if (walk->found) {
+        if (setup->root[0] == '\0' && setup->driveWithFile[0] == '\0')
+            Out("verdict: found: %s\r\n", filePath);
+        Out("file: %s\r\n", filePath);
+        Out("depth: %d\r\n", fileDepth);
+        Out("device: %d (%s)\r\n", walk->device + 1, Utf8(DeviceId(walk->device), id, sizeof id));
+        return;
+    }
+    int first = setup->root[0] == '\0' && setup->driveWithFile[0] == '\0';
+    if (PrintReasons(first) > 0)
+        return;
+    if (!AnyDeviceListed()) {
+        Out("%s: no portable device is connected (or none is shared with this user)\r\n", first ? "verdict: not found" : "device");
+        return;
+    }
+    FullWalkVerdict(setup, walk);
+}

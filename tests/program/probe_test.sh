@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# TessalyProbe.exe against simulated handhelds: devsim.dll registered in one private copy of
+# the prefix serves each case's scenario; the report on standard output and the device's
+# saved state (its call counts) are what the cases examine.
+set -uo pipefail
+source "$SOURCE_DIR/scripts/wine-env"
+: "${PROBE_EXE:?PROBE_EXE must name the built TessalyProbe.exe}"
+: "${DEVSIM_DLL:?DEVSIM_DLL must name the built devsim.dll}"
+SCENARIOS="$SOURCE_DIR/tests/program/scenarios"
+work=$(mktemp -d "$BUILD_DIR/program-tmp.XXXXXX")
+base_prefix=$WINEPREFIX
+export WINEPREFIX=$work/prefix
+cleanup() { wineserver -k >/dev/null 2>&1 || true; rm -rf "$work"; }
+trap cleanup EXIT
+cp -a "$base_prefix" "$WINEPREFIX"
+mkdir -p "$WINEPREFIX/drive_c/Tessaly"
+cp "$DEVSIM_DLL" "$WINEPREFIX/drive_c/Tessaly/devsim.dll"
+cp "$PROBE_EXE" "$WINEPREFIX/drive_c/Tessaly/TessalyProbe.exe"
+wineserver -p </dev/null >/dev/null 2>&1
+wine regsvr32 /s 'C:\Tessaly\devsim.dll' </dev/null >/dev/null 2>&1 || { echo "FAIL - regsvr32 could not register devsim.dll"; exit 1; }
+PASSED=0
+FAILED=0
+CASE=""
+pass() { PASSED=$((PASSED + 1)); echo "ok   - $CASE: $1"; }
+fail() { FAILED=$((FAILED + 1)); echo "FAIL - $CASE: $1"; }
+expect() { if [ "$1" == "$2" ]; then pass "$3"; else fail "$3: got [$1], expected [$2]"; fi; }
+# has LINE WHAT: the report holds exactly that line.
+has() { if grep -qxF -- "$1" <<<"$REPORT"; then pass "$2"; else fail "$2: no line [$1] in the report"; fi; }
+# value KEY: the rest of the report's first line "KEY: ...".
+value() { sed -n "s/^$1: //p" <<<"$REPORT" | head -1; }
+calls() { local n; n=$(tr -d '\r' <"$work/state.txt" | sed -n "s/^count $1 //p" | head -1); echo "${n:-0}"; }
+
+# probe SCENARIO-FILE [ARGS]: runs the probe on that scenario (a file, or text in SCENARIO_TEXT).
+probe() {
+  local scenario=$1
+  shift
+  rm -f "$work/state.txt" "$WINEPREFIX/drive_c/windows/CORVANE_INFO.ini"
+  [ -n "${CONFIG:-}" ] && printf '%s\r\n' "$CONFIG" > "$WINEPREFIX/drive_c/windows/CORVANE_INFO.ini"
+  REPORT=$(DEVSIM_SCENARIO="$(winepath -w "$scenario")" DEVSIM_STATE="$(winepath -w "$work/state.txt")" \
+           timeout 240 wine 'C:\Tessaly\TessalyProbe.exe' "$@" </dev/null 2>/dev/null | tr -d '\r')
+  printf '%s\n' "$REPORT" > "$ARTIFACTS_DIR/probe-$(tr ' ' '-' <<<"$CASE").txt" 2>/dev/null || true
+  CONFIG=""
+}
+scenario() { printf '%s' "$1" > "$work/scenario.txt"; echo "$work/scenario.txt"; }
+mkdir -p "${ARTIFACTS_DIR:=$BUILD_DIR/artifacts}"
+WRITES='IPortableDeviceProperties::SetValues IPortableDeviceContent::Delete IPortableDeviceContent::CreateObjectWithPropertiesAndData IStream::Write IStream::Commit'
+
+CASE="small handheld"
+probe "$(scenario $'device \\\\?\\usb#small\nstorage Internal storage\nfolder Internal storage/DCIM\nfolder Internal storage/Download\nfile Internal storage/Corvane/Corvane_Info.ini\n[Corvane]\nName=Small\n.\n')"
+has "verdict: found: Internal storage/Corvane/Corvane_Info.ini" "the verdict names the path of the settings file"
+# The benchmark's discovery on its small handheld: one open, the listings of DEVICE, the
+# storage, DCIM, Download and Corvane, one Next per child and one per end of a listing that
+# ran to its end, one name read per object below DEVICE.
+has "discovery count: IPortableDevice::Open 1" "discovery opens the device once"
+has "discovery count: IPortableDeviceContent::EnumObjects 5" "discovery lists 5 folders, as the benchmark counts"
+has "discovery count: IEnumPortableDeviceObjectIDs::Next 7" "discovery asks Next 7 times, as the benchmark counts"
+has "discovery count: IPortableDeviceProperties::GetValues 5" "discovery reads 5 names, as the benchmark counts"
+has "read count: IPortableDeviceResources::GetStream 1" "the dialog's read downloads the file once"
+for m in $WRITES; do expect "$(calls "$m")" 0 "no $m reached the device without --write-test"; done
+[ "$(value 'probe wall time')" != "" ] && pass "the summary gives the probe's wall time" || fail "no probe wall time in the summary"
+
+CASE="write test"
+probe "$work/scenario.txt" --write-test
+grep -q '^rename keeps the id: yes' <<<"$REPORT" && pass "the write test tells that a rename keeps the id" || fail "no rename result: $(grep '^write test' <<<"$REPORT" | tr '\n' '|')"
+expect "$(calls IStream::Commit)" 1 "the write test creates one file"
+expect "$(calls IPortableDeviceContent::Delete)" 1 "the write test deletes its file"
+expect "$(tr -d '\r' <"$work/state.txt" | grep -c 'TessalyProbe')" 0 "nothing of the write test is left on the device"
+grep -q '^hex Internal storage/Corvane/Corvane_Info.ini 5b436f7276616e655d0d0a4e616d653d536d616c6c0d0a$' <(tr -d '\r' <"$work/state.txt") &&
+  pass "the settings file is untouched" || fail "the settings file changed or is gone"
+
+CASE="deeper than SearchDepth"
+probe "$(scenario $'device \\\\?\\usb#deep\nstorage Internal storage\nfile Internal storage/Documents/Backup/Corvane/Corvane_Info.ini\n[Corvane]\nName=Deep\n.\n')"
+has "verdict: deeper than SearchDepth: found at depth 5 by a full walk to depth 5" "the verdict gives the depth of the file one level deeper than SearchDepth"
+has "file: Internal storage/Documents/Backup/Corvane/Corvane_Info.ini" "the full walk names where the file is"
+CONFIG=$'[Corvane]\nSearchDepth=5' probe "$work/scenario.txt"
+has "verdict: found: Internal storage/Documents/Backup/Corvane/Corvane_Info.ini" "with SearchDepth=5 the layer finds it"
+has "SearchDepth: 5" "Setup shows SearchDepth as the layer reads it"
+
+CASE="first device refuses"
+probe "$(scenario $'device \\\\?\\usb#locked\ndeny all\nstorage Internal storage\ndevice \\\\?\\usb#second\nfile Card/Corvane/Corvane_Info.ini\n[Corvane]\nName=Second\n.\n')"
+has "  open read-write: 0x80070005 E_ACCESSDENIED" "the devices section reports the refused open with its code"
+has 'verdict: not found: device 1 (\\?\usb#locked): IPortableDevice::Open on \\?\usb#locked answered 0x80070005 E_ACCESSDENIED' "the verdict names the device, the call and the code"
+
+CASE="value error on a storage"
+probe "$(scenario $'device \\\\?\\usb#sick\nstorage Internal storage\nfile Internal storage/Corvane/Corvane_Info.ini\n[Corvane]\nName=Sick\n.\nvalue-error 8007001F name Internal storage\n')"
+grep -q '^reason: device 1 .*could not read WPD_OBJECT_ORIGINAL_FILE_NAME: 0x8007001F ERROR_GEN_FAILURE$' <<<"$REPORT" &&
+  pass "the reason gives the storage's per-key code" || fail "no reason with 0x8007001F: $(grep '^reason\|^verdict' <<<"$REPORT" | tr '\n' '|')"
+grep -q 'WPD_OBJECT_ORIGINAL_FILE_NAME=0x8007001F ERROR_GEN_FAILURE' <<<"$REPORT" && pass "the walk shows the code on the call" || fail "the walk's call line lacks the per-key code"
+
+CASE="bulk reads"
+probe "$SCENARIOS/small_with_photos.scenario"
+grep -q '^bulk by list: 50 values sets for 50 children, complete: yes, ' <<<"$REPORT" && pass "bulk by list brings every child" || fail "bulk by list: $(value 'bulk by list')"
+grep -q '^bulk by format, depth 1: 121 values sets, folder itself included: yes, listed children all in: yes' <<<"$REPORT" &&
+  pass "bulk by format brings the folder itself and its 120 children" || fail "bulk by format: $(value 'bulk by format, depth 1')"
+grep -q '^listing: [^,]*, 120 children in ' <<<"$REPORT" && pass "the listing measured is the largest folder the walk listed" || fail "listing: $(value listing)"
+probe "$(scenario "$(sed 's/^friendly .*/no-bulk/' "$SCENARIOS/small_with_photos.scenario")")"
+has "bulk: not available (QueryInterface answered 0x80004002 E_NOINTERFACE)" "a device without bulk reads gives a clean not available"
+grep -q '^assumption a bulk read of a folder takes about one request: not measured' <<<"$REPORT" && pass "the summary says bulk was not measured" || fail "summary on bulk: $(grep 'bulk read' <<<"$REPORT")"
+
+CASE="latency 4 ms"
+probe "$(scenario "$(printf 'latency 4\n'; cat "$SCENARIOS/small_with_photos.scenario")")"
+median=$(value 'median request' | sed 's/ ms$//')
+awk -v m="$median" 'BEGIN { exit !(m >= 4 && m <= 8) }' && pass "median request time $median ms is within 4 to 8 ms" ||
+  fail "median request time [$median] ms is not within 4 to 8 ms"
+
+CASE="typical handheld"
+probe "$(scenario "$(printf 'latency 4\n'; cat "$SCENARIOS/typical.scenario")")"
+has "verdict: found: Internal storage/Corvane/Corvane_Info.ini" "the settings file is found on the typical handheld"
+walk=$(value 'walk time' | sed 's/ ms$//'); measured=$(value 'measurement time' | sed 's/ ms$//'); total=$(value 'probe wall time' | sed 's/ ms$//')
+awk -v w="$walk" -v m="$measured" -v t="$total" 'BEGIN { exit !(w > 0 && t <= 2 * (w + m)) }' &&
+  pass "the whole report ($total ms) takes at most twice the walk ($walk ms) plus the measurements ($measured ms)" ||
+  fail "the report took $total ms, more than twice the walk ($walk ms) plus the measurements ($measured ms)"
+for m in $WRITES; do expect "$(calls "$m")" 0 "no $m reached the device"; done
+
+echo "$PASSED passed, $FAILED failed"
+[ "$FAILED" -eq 0 ]
