@@ -158,6 +158,7 @@ double ModelledMs(const std::string &method, const std::string &id)
 
 struct Figures {
     std::map<std::string, long> perMethod;
+    std::map<std::string, long> discovery;   // the calls that found the file, before any read
     long total = 0;
     long long bytesRead = 0, bytesWritten = 0;
     bool wrote = false;
@@ -194,6 +195,7 @@ Figures Run(const Handheld &handheld, RunKind kind)
     DWORD start = GetTickCount();
     DevStartup(1);
     if (LocateSettingsFile()) {
+        for (const std::string &entry : DevsimCallLog()) f.discovery[entry.substr(0, entry.find(' '))]++;
         if (kind == Dialog) {
             char name[16];
             DevGetProfileString("Corvane", "Name", "", name, sizeof name, SettingsPath);
@@ -285,6 +287,13 @@ int main(int argc, char **argv)
                         h.name, h.layout, RunNames[run], f.total, f.bytesRead, f.bytesWritten,
                         Seconds(f.modelledMs).c_str(), f.busyWaits, f.milliseconds,
                         f.wrote ? "" : "  ** THE WRITE FAILED **");
+            if (run == Dialog) {
+                std::printf("   discovery:");
+                for (const char *m : {"IPortableDevice::Open", "IPortableDeviceContent::EnumObjects",
+                                      "IEnumPortableDeviceObjectIDs::Next", "IPortableDeviceProperties::GetValues"})
+                    std::printf(" %s %ld", m, f.discovery.count(m) ? f.discovery.at(m) : 0L);
+                std::printf("\n");
+            }
             for (const auto &m : f.perMethod) std::printf("   %6ld  %s\n", m.second, m.first.c_str());
             char row[512];
             std::snprintf(row, sizeof row, "| %s | %s | %ld |", h.name, RunNames[run], f.total);

@@ -305,7 +305,7 @@ void ReportMeasurements(const WalkFacts *walk, MeasureFacts *m)
             storages->Release();
         }
         CodeLine(properties, WPD_DEVICE_OBJECT_ID, "DEVICE");
-        m->storageNameCode = storage[0] ? CodeLine(properties, storage, "storage") : E_FAIL;
+        m->storageNameCode = storage[0] ? CodeLine(properties, storage, "storage") : E_PENDING;   // none to ask
         CodeLine(properties, walk->folderId[0] != '\0' ? walk->folderId : folder, "folder");
     }
 

@@ -59,9 +59,11 @@ void ReportSummary(const WalkFacts *walk, const MeasureFacts *m, LONGLONG starte
     else if (m->done)
         Out("assumption a bulk read of a folder takes about one request: not measured, bulk reads not available (%s)\r\n",
             HrText(m->bulkQi));
-    if (m->done)
+    if (m->done && m->storageNameCode == E_PENDING)
+        Out("assumption a storage has no file name: not measured, no storage listed\r\n");
+    else if (m->done)
         Out("assumption a storage has no file name: %s (%s)\r\n",
-            Verdict(MeansAbsent(m->storageNameCode)), m->storageNameCode == S_OK ? "it has one" : HrText(m->storageNameCode));
+            Verdict(m->storageNameCode != S_OK), m->storageNameCode == S_OK ? "it has one" : HrText(m->storageNameCode));
     Out("walk: %d requests in %s ms\r\n", walk->walkRequests, Ms(walk->walkMicro));
     if (DroppedRecords() > 0)
         Out("calls not kept: %ld (the record table was full)\r\n", DroppedRecords());

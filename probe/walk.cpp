@@ -112,8 +112,10 @@ static int OpenedDevice(void)
     return device;
 }
 
-// Every call that stopped the walk: which device, which object, which code.
-static int PrintReasons(int verdictToo)
+// Every call that failed or could not read a property: which device, which object, which code.
+// When nothing was found they are the reasons; when something was, devices skipped on the way
+// and odd codes the layer took in its stride are still worth a line.
+static int PrintReasons(int verdictToo, const char *label)
 {
     int reasons = 0;
     for (int i = 0; i < RecordCount() && reasons < MAX_REASONS; i++) {
@@ -134,7 +136,7 @@ static int PrintReasons(int verdictToo)
         Utf8(DeviceId(r->device), device, sizeof device);
         if (reasons == 0 && verdictToo)
             Out("verdict: not found: device %d (%s): %s\r\n", r->device + 1, device, what);
-        Out("reason: device %d (%s): %s\r\n", r->device + 1, device, what);
+        Out("%s: device %d (%s): %s\r\n", label, r->device + 1, device, what);
         reasons++;
     }
     return reasons;
@@ -227,10 +229,11 @@ void ReportWalk(const SetupFacts *setup, WalkFacts *walk, int writeTest)
         Out("file: %s\r\n", filePath);
         Out("depth: %d\r\n", fileDepth);
         Out("device: %d (%s)\r\n", walk->device + 1, Utf8(DeviceId(walk->device), id, sizeof id));
+        PrintReasons(0, "noted");
         return;
     }
     int first = setup->root[0] == '\0' && setup->driveWithFile[0] == '\0';
-    if (PrintReasons(first) > 0)
+    if (PrintReasons(first, "reason") > 0)
         return;
     if (!AnyDeviceListed()) {
         Out("%s: no portable device is connected (or none is shared with this user)\r\n", first ? "verdict: not found" : "device");

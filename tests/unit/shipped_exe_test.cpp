@@ -1,5 +1,5 @@
 // Checks on the shipped 32-bit Tessaly.EXE as a file, never executed (the tests run the
-// x86-64 twin): its PE header and imports read from the bytes, and its resources read back
+// x86-64 twin): its PE header, size and imports read from the bytes (TessalyProbe.exe's too), and its resources read back
 // through Win32 the way the program and the shell read them: dialog template bytes, string
 // table, version block, and that nothing else (no icon, no manifest) is in the file.
 #include <windows.h>
@@ -20,10 +20,10 @@ namespace {
 
 const WORD kEnglishUS = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
 
-// SHIPPED_EXE holds a Linux path; Wine's own converter gives its DOS name.
-std::string ExePath()
+// SHIPPED_EXE (or another variable) holds a Linux path; Wine's own converter gives its DOS name.
+std::string ExePath(const char *variable = "SHIPPED_EXE")
 {
-    const char *unixPath = getenv("SHIPPED_EXE");
+    const char *unixPath = getenv(variable);
     if (unixPath == nullptr || *unixPath == '\0')
         return "";
     typedef WCHAR *(CDECL * ToDos)(const char *);
@@ -332,43 +332,59 @@ std::string Lower(std::string text)
     return text;
 }
 
-TEST(ShippedExeFile, IsA32BitGuiProgramImportingOnlyDllsEveryWindowsHas)
+// Both shipped programs: i386 PE32 files of the right subsystem, within their size limits, that
+// import only DLLs every Windows has (statically linked: no compiler runtime DLL; the
+// portable-device DLLs are reached through COM).
+TEST(ShippedExeFile, BothProgramsAre32BitWithinTheirSizeImportingOnlyDllsEveryWindowsHas)
 {
-    const char *unixPath = getenv("SHIPPED_EXE");
-    ASSERT_TRUE(unixPath != nullptr && *unixPath != '\0') << "SHIPPED_EXE must name the shipped Tessaly.EXE";
-    std::string path = ExePath();
-    std::ifstream in(path, std::ios::binary);
-    ASSERT_TRUE(in.good()) << "cannot read " << path << " (" << unixPath << "): build the i686 tree first";
-    PeImage pe;
-    pe.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-
-    const IMAGE_DOS_HEADER *dos = pe.At<IMAGE_DOS_HEADER>(0);
-    ASSERT_TRUE(dos != nullptr && dos->e_magic == IMAGE_DOS_SIGNATURE) << path << " does not start with MZ";
-    pe.nt = pe.At<IMAGE_NT_HEADERS32>((size_t)dos->e_lfanew);
-    ASSERT_TRUE(pe.nt != nullptr && pe.nt->Signature == IMAGE_NT_SIGNATURE) << "no PE signature in " << path;
-    EXPECT_EQ(IMAGE_FILE_MACHINE_I386, pe.nt->FileHeader.Machine)
-        << "the shipped EXE must be for i386 (0x14c); machine 0x" << std::hex << pe.nt->FileHeader.Machine;
-    ASSERT_EQ(IMAGE_NT_OPTIONAL_HDR32_MAGIC, pe.nt->OptionalHeader.Magic)
-        << "the shipped EXE must be PE32 (0x10b), not PE32+ (0x20b)";
-    EXPECT_EQ(IMAGE_SUBSYSTEM_WINDOWS_GUI, pe.nt->OptionalHeader.Subsystem)
-        << "the shipped EXE must be a GUI program: a console subsystem opens a console window";
-
-    // Statically linked: nothing from the compiler's runtime DLLs or the portable-device
-    // DLLs, which are reached through COM.
+    const struct {
+        const char *variable, *name;
+        WORD subsystem;
+        const char *why;
+        size_t limit;
+    } programs[] = {
+        {"SHIPPED_EXE", "Tessaly.EXE", IMAGE_SUBSYSTEM_WINDOWS_GUI, "a GUI program: a console subsystem opens a console window",
+         32768},
+        {"SHIPPED_PROBE", "TessalyProbe.exe", IMAGE_SUBSYSTEM_WINDOWS_CUI,
+         "a console program: its report goes to standard output", 65536},
+    };
     const char *const everyWindowsHas[] = {"kernel32.dll", "user32.dll", "gdi32.dll",  "ole32.dll",
                                            "oleaut32.dll", "advapi32.dll", "msvcrt.dll"};
-    const IMAGE_DATA_DIRECTORY &imports = pe.nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    size_t offset = pe.Offset(imports.VirtualAddress);
-    ASSERT_NE(0u, offset) << "the import table lies outside every section";
-    std::vector<std::string> dlls;
-    for (const IMAGE_IMPORT_DESCRIPTOR *d = pe.At<IMAGE_IMPORT_DESCRIPTOR>(offset); d != nullptr && d->Name != 0;
-         d = pe.At<IMAGE_IMPORT_DESCRIPTOR>(offset += sizeof *d))
-        dlls.push_back(pe.String(d->Name));
-    EXPECT_FALSE(dlls.empty()) << "no import table entries were found";
-    for (const std::string &dll : dlls)
-        EXPECT_NE(std::end(everyWindowsHas),
-                  std::find(std::begin(everyWindowsHas), std::end(everyWindowsHas), Lower(dll)))
-            << "the shipped EXE imports " << dll << ", which not every Windows has";
+    for (const auto &program : programs) {
+        SCOPED_TRACE(program.name);
+        const char *unixPath = getenv(program.variable);
+        ASSERT_TRUE(unixPath != nullptr && *unixPath != '\0') << program.variable << " must name the shipped " << program.name;
+        std::string path = ExePath(program.variable);
+        std::ifstream in(path, std::ios::binary);
+        ASSERT_TRUE(in.good()) << "cannot read " << path << " (" << unixPath << "): build the i686 tree first";
+        PeImage pe;
+        pe.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        EXPECT_LE(pe.bytes.size(), program.limit)
+            << program.name << " is " << pe.bytes.size() << " bytes, over its limit of " << program.limit;
+
+        const IMAGE_DOS_HEADER *dos = pe.At<IMAGE_DOS_HEADER>(0);
+        ASSERT_TRUE(dos != nullptr && dos->e_magic == IMAGE_DOS_SIGNATURE) << path << " does not start with MZ";
+        pe.nt = pe.At<IMAGE_NT_HEADERS32>((size_t)dos->e_lfanew);
+        ASSERT_TRUE(pe.nt != nullptr && pe.nt->Signature == IMAGE_NT_SIGNATURE) << "no PE signature in " << path;
+        EXPECT_EQ(IMAGE_FILE_MACHINE_I386, pe.nt->FileHeader.Machine)
+            << program.name << " must be for i386 (0x14c); machine 0x" << std::hex << pe.nt->FileHeader.Machine;
+        ASSERT_EQ(IMAGE_NT_OPTIONAL_HDR32_MAGIC, pe.nt->OptionalHeader.Magic)
+            << program.name << " must be PE32 (0x10b), not PE32+ (0x20b)";
+        EXPECT_EQ(program.subsystem, pe.nt->OptionalHeader.Subsystem) << program.name << " must be " << program.why;
+
+        const IMAGE_DATA_DIRECTORY &imports = pe.nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+        size_t offset = pe.Offset(imports.VirtualAddress);
+        ASSERT_NE(0u, offset) << "the import table lies outside every section";
+        std::vector<std::string> dlls;
+        for (const IMAGE_IMPORT_DESCRIPTOR *d = pe.At<IMAGE_IMPORT_DESCRIPTOR>(offset); d != nullptr && d->Name != 0;
+             d = pe.At<IMAGE_IMPORT_DESCRIPTOR>(offset += sizeof *d))
+            dlls.push_back(pe.String(d->Name));
+        EXPECT_FALSE(dlls.empty()) << "no import table entries were found";
+        for (const std::string &dll : dlls)
+            EXPECT_NE(std::end(everyWindowsHas),
+                      std::find(std::begin(everyWindowsHas), std::end(everyWindowsHas), Lower(dll)))
+                << program.name << " imports " << dll << ", which not every Windows has";
+    }
 }
 
 }  // namespace
