@@ -70,30 +70,6 @@ DEFINE_GUID(WPD_OBJECT_FORMAT_UNSPECIFIED, 0x30000000, 0xAE6C, 0x4804, 0x98, 0xB
 enum { PORTABLE_DEVICE_DELETE_NO_RECURSION = 0, PORTABLE_DEVICE_DELETE_WITH_RECURSION = 1 };
 #ifndef SECURITY_IMPERSONATION
 #define SECURITY_IMPERSONATION (SecurityImpersonation << 16)
-// Bulk property reads: queued requests whose results come to a callback on another thread,
-// in no order. A device without bulk support refuses the QueryInterface from the properties.
-struct IPortableDevicePropertiesBulk : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE QueueGetValuesByObjectList(IPortableDevicePropVariantCollection *objectIds,
-                                                                 IPortableDeviceKeyCollection *keys,
-                                                                 IPortableDevicePropertiesBulkCallback *callback,
-                                                                 GUID *context) = 0;                           // 3
-    virtual HRESULT STDMETHODCALLTYPE QueueGetValuesByObjectFormat(REFGUID format, LPCWSTR parentId, DWORD depth,
-                                                                   IPortableDeviceKeyCollection *keys,
-                                                                   IPortableDevicePropertiesBulkCallback *callback,
-                                                                   GUID *context) = 0;                         // 4
-    virtual HRESULT STDMETHODCALLTYPE QueueSetValuesByObjectList(IPortableDeviceValuesCollection *values,
-                                                                 IPortableDevicePropertiesBulkCallback *callback,
-                                                                 GUID *context) = 0;                           // 5
-    virtual HRESULT STDMETHODCALLTYPE Start(REFGUID context) = 0;                                              // 6
-    virtual HRESULT STDMETHODCALLTYPE Cancel(REFGUID context) = 0;                                             // 7
-};
-
-struct IPortableDevicePropertiesBulkCallback : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE OnStart(REFGUID context) = 0;                                            // 3
-    virtual HRESULT STDMETHODCALLTYPE OnProgress(REFGUID context, IPortableDeviceValuesCollection *results) = 0;  // 4
-    virtual HRESULT STDMETHODCALLTYPE OnEnd(REFGUID context, HRESULT status) = 0;                              // 5
-};
-
 #endif
 
 struct IPortableDeviceManager : public IUnknown {
