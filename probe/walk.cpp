@@ -31,7 +31,7 @@ static int Trouble(const CallRecord *r)
 
 static void PrintCall(const CallRecord *r)
 {
-    char errors[160] = "";
+    char errors[RECORD_KEY_ERRORS * 80] = "";   // " KEY=0xXXXXXXXX NAME": at most 1 + 29 + 1 + 38 each
     for (int k = 0; k < r->keyErrorCount; k++)
         wsprintfA(errors + lstrlenA(errors), " %s=%s", KeyName(r->keyErrors[k].pid), HrText(r->keyErrors[k].code));
     Out("call: %s ms %s %s -> %s%s%s\r\n", Ms(r->micro), MethodName(r->method), r->object[0] ? r->object : "-",
@@ -122,7 +122,7 @@ static int PrintReasons(int verdictToo, const char *label)
         CallRecord *r = RecordAt(i);
         if (r->phase != PHASE_DISCOVERY || !Trouble(r))
             continue;
-        char device[DEV_PATH_CHARS * 3], what[200];
+        char device[DEV_PATH_CHARS * 3], what[256];   // method, object id, key and code: under 200
         if (FAILED(r->hr))
             wsprintfA(what, "%s on %s answered %s", MethodName(r->method), r->object[0] ? r->object : "-",
                       HrText(r->hr));
