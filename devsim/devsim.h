@@ -5,6 +5,7 @@
 #define TESSALY_DEVSIM_H
 
 #include <windows.h>
+#include <memory>
 #include <string>
 #include <vector>
 #include "devfs/wpd.h"
@@ -65,6 +66,40 @@ void DevsimSetDeviceInfo(int device, const wchar_t *friendlyName, const wchar_t 
 // with WPD_OBJECT_ID) and OnEnd then come from another thread. By format at depth 1 the reply
 // holds the parent folder itself besides its children, as Android's server does.
 void DevsimSetBulkMissing(int device, bool on);
+// Phantoms, as Android 9 to 14 leave them when an upload is cut off between the object's info
+// and its data. On such a device CreateObjectWithPropertiesAndData lists the new object at once
+// (its name, its announced type, size 0) and refuses a name a live sibling has, with
+// HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS); Commit fills it. A transfer that ends without Commit
+// drops the entry only when the stream is reverted (Revert or Cancel answered S_OK, so not once
+// the cable is pulled); a stream released without that leaves the phantom, as a run killed before
+// Commit does. A phantom stays listed with size 0; GetStream, Delete and a rename of it fail with
+// HRESULT_FROM_WIN32(ERROR_GEN_FAILURE); no other object may take its name (creates and renames
+// onto it answer ERROR_ALREADY_EXISTS); DevsimReconnect clears it.
+void DevsimSetPhantoms(int device, bool on);
+bool DevsimIsPhantom(int device, int object);
+// The device is unplugged and plugged in again: its phantoms are gone. Nothing else changes.
+void DevsimReconnect(int device);
+// A download stream's Read that delivers fewer bytes than asked (the last chunk, and the empty
+// read at the end) answers S_FALSE instead of S_OK, as many drivers do.
+void DevsimSetReadsEndWithSFalse(int device, bool on);
+// A download cut short on a flaky link: the nth IStream::Read of any download stream, counted
+// from now, delivers half of what it would (rounded down) with S_OK, and that stream then ends
+// (every later Read gives 0 bytes with S_OK) although WPD_OBJECT_SIZE says more. 0 turns it off.
+void DevsimCutReadAt(long nth);
+// The file whose absence devsim watches: a '\'-separated path of exact names from DEVICE, as
+// DevsimFind takes it (null: none). A request (see SimIsRequest) counts when the path names no
+// complete object (nothing, or a phantom) as it starts, or when what it does makes it so.
+// Requests failed by a pulled cable never reached the device and never count. The count is
+// reset by DevsimResetCounts, the watch by DevsimReset.
+void DevsimWatchFile(int device, const wchar_t *path);
+long DevsimRequestsWithoutWatchedFile();
+// Every device as it is now (objects, ids, settings), to be put back later; rules, counters
+// and the watch are not part of it.
+struct DevsimSnapshot {
+    std::shared_ptr<const void> state;
+};
+DevsimSnapshot DevsimTakeSnapshot();
+void DevsimRestoreSnapshot(const DevsimSnapshot &snapshot);
 // Every request to the device (see SimIsRequest; a bulk reply's batch counts as one) waits
 // this many milliseconds before it is answered; 0, the default, answers at once.
 void DevsimSetLatency(DWORD milliseconds);
@@ -190,6 +225,9 @@ void DevsimRevokeMallocSpy();
 //   friendly NAME / manufacturer NAME / model NAME   the device's description
 //   no-bulk                      no IPortableDevicePropertiesBulk
 //   files COUNT image|file PREFIX EXT PATH   COUNT files PREFIX_00001EXT... in folder PATH
+//   phantoms                     the device leaves phantoms (DevsimSetPhantoms)
+//   reads-end-sfalse             short reads answer S_FALSE (DevsimSetReadsEndWithSFalse)
+//   phantom PATH                 a phantom file at PATH
 // A PATH's first component is a storage when a deeper line creates it implicitly. File
 // content lines each end with CRLF. The server DLL without DEVSIM_SCENARIO serves the demo
 // handheld (DevsimAddDemoHandheld) under the PnP id "\\?\usb#devsim#demo".
