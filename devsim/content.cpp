@@ -59,7 +59,8 @@ public:
         return NotImplemented("IPortableDeviceContent::CreateObjectWithPropertiesOnly");
     }
 
-    // Counted per parent id. The object appears only when the stream is committed.
+    // Counted per parent id. The object appears only when the stream is committed, or at once,
+    // as a phantom, on a device that leaves phantoms.
     HRESULT STDMETHODCALLTYPE CreateObjectWithPropertiesAndData(IPortableDeviceValues *values, IStream **data,
                                                                 DWORD *optimalBufferSize, LPWSTR *) override
     {
@@ -111,13 +112,25 @@ public:
         DevsimLock lock;
         SimDevice *d = SimFindDevice(device);
         if (!d) return E_UNEXPECTED;
-        if (SimObjectNumber(device, parentId) < 0) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+        int parent = SimObjectNumber(device, parentId);
+        if (parent < 0) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+        if (d->phantoms) {
+            for (int c : DevsimChildren(device, parent)) {
+                const SimObject &o = d->objects[c];
+                if (upload.object.hasName && o.hasName && o.name == upload.object.name)
+                    return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
+            }
+            upload.phantom = SimAddPhantom(device, parent, upload.object);
+            if (upload.phantom < 0) return E_UNEXPECTED;
+            SimAfterMutation();
+        }
         if (optimalBufferSize) *optimalBufferSize = d->writeSize;
         *data = SimNewUploadStream(upload);
         return S_OK;
     }
 
-    // Counted per the first id in the collection. Every id is checked before any is deleted.
+    // Counted per the first id in the collection. Every id is checked before any is deleted;
+    // a phantom cannot be deleted.
     HRESULT STDMETHODCALLTYPE Delete(const DWORD options, IPortableDevicePropVariantCollection *objectIds,
                                      IPortableDevicePropVariantCollection **results) override
     {
@@ -139,6 +152,7 @@ public:
             if (v.type != VT_LPWSTR) return E_INVALIDARG;
             int number = SimObjectNumber(device, v.text);
             if (number < 0) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+            if (SimIsLivePhantom(device, number)) return HRESULT_FROM_WIN32(ERROR_GEN_FAILURE);
             if (options == PORTABLE_DEVICE_DELETE_NO_RECURSION && SimHasLiveChildren(device, number))
                 return HRESULT_FROM_WIN32(ERROR_INVALID_OPERATION);
             targets.push_back(number);

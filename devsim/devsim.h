@@ -74,7 +74,8 @@ void DevsimSetBulkMissing(int device, bool on);
 // the cable is pulled); a stream released without that leaves the phantom, as a run killed before
 // Commit does. A phantom stays listed with size 0; GetStream, Delete and a rename of it fail with
 // HRESULT_FROM_WIN32(ERROR_GEN_FAILURE); no other object may take its name (creates and renames
-// onto it answer ERROR_ALREADY_EXISTS); DevsimReconnect clears it.
+// onto it answer ERROR_ALREADY_EXISTS); DevsimReconnect clears it. A Commit the device refuses
+// drops the entry as well; one after DevsimReconnect answers HRESULT_FROM_WIN32(ERROR_NOT_FOUND).
 void DevsimSetPhantoms(int device, bool on);
 bool DevsimIsPhantom(int device, int object);
 // The device is unplugged and plugged in again: its phantoms are gone. Nothing else changes.
@@ -152,11 +153,12 @@ void DevsimValueError(const wchar_t *objectId, const PROPERTYKEY *key, int nth, 
 
 // How the device answers (as real handhelds do, within reason):
 //   Next: S_OK with the full count, S_FALSE with fewer (0 at the end); ids CoTaskMemAlloc'd.
-//   A created object exists only after Commit. Commit fails, creating nothing, with
-//   HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS) when a live child of the parent has exactly that
-//   WPD_OBJECT_ORIGINAL_FILE_NAME, with HRESULT_FROM_WIN32(ERROR_INVALID_DATA) when the bytes
-//   kept differ from WPD_OBJECT_SIZE, with HRESULT_FROM_WIN32(ERROR_NOT_FOUND) when the parent
-//   is gone. GetObjectID answers E_UNEXPECTED before Commit.
+//   A created object exists only after Commit (but see DevsimSetPhantoms). Commit fails,
+//   creating nothing, with HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS) when a live child of the
+//   parent has exactly that WPD_OBJECT_ORIGINAL_FILE_NAME, with HRESULT_FROM_WIN32(
+//   ERROR_INVALID_DATA) when the bytes kept differ from WPD_OBJECT_SIZE, with
+//   HRESULT_FROM_WIN32(ERROR_NOT_FOUND) when the parent is gone. GetObjectID answers
+//   E_UNEXPECTED before Commit.
 //   A read-only session (Open with WPD_CLIENT_DESIRED_ACCESS lacking GENERIC_WRITE) answers
 //   E_ACCESSDENIED to CreateObjectWithPropertiesAndData and Delete.
 //   Delete checks every id first: a missing one gives HRESULT_FROM_WIN32(ERROR_NOT_FOUND), one
@@ -235,7 +237,8 @@ void DevsimRevokeMallocSpy();
 //   count METHOD N               for every method called
 bool DevsimLoadScenario(const char *path);
 bool DevsimSaveState(const char *path);
-// When set (non-empty), the state is saved there after every Commit and Delete.
+// When set (non-empty), the state is saved there after every Commit, Delete and rename, and
+// whenever a phantom is listed or dropped.
 void DevsimSetStatePath(const char *path);
 
 #endif

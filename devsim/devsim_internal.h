@@ -20,6 +20,7 @@ struct SimObject {
     GUID format{};
     std::string data;
     bool deleted = false;
+    bool phantom = false;        // listed since its upload began, never filled (DevsimSetPhantoms)
     std::vector<int> children;   // device order, deleted ones included
 };
 
@@ -41,6 +42,7 @@ struct SimDevice {
     std::wstring manufacturer = L"Tessaly test bench";
     std::wstring model = L"devsim";
     bool bulkMissing = false;            // the properties refuse IPortableDevicePropertiesBulk
+    bool phantoms = false;               // uploads list their object from the create on
 };
 
 struct SimState {
@@ -69,6 +71,12 @@ int SimAddObjectRaw(int device, int parent, const SimObject &object);
 // Gives a live object another file name, and another id where the device's scheme says so.
 void SimRenameObject(int device, int object, const std::wstring &name);
 void SimAfterMutation();                        // saves the state when a path is set
+
+// ---- phantoms (phantoms.cpp) -----------------------------------------------------------
+// Adds a phantom child of parent with what the upload announced: its number, or -1.
+int SimAddPhantom(int device, int parent, const SimObject &announced);
+bool SimIsLivePhantom(int device, int object);
+void SimDropPhantom(int device, int object);    // marks it deleted; no-op once it is gone or filled
 
 // ---- accounting (accounting.cpp, rules.cpp) --------------------------------------------
 // Counts the call, logs it and applies the failure rules: S_OK to go on, else the failure.
@@ -132,6 +140,7 @@ struct SimUpload {
     SimObject object;           // name, title, type, format as announced
     bool hasSize = false;
     ULONGLONG size = 0;
+    int phantom = DEVSIM_NONE;  // the entry listed since the create, on a device that leaves phantoms
 };
 IStream *SimNewUploadStream(const SimUpload &upload);
 // The object's properties as the device reports them.

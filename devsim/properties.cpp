@@ -141,8 +141,8 @@ public:
         return errors.empty() ? S_OK : S_FALSE;
     }
 
-    // Only the file name can be set, and only to a name no live sibling has: a rename. A
-    // device that lies answers S_OK and renames nothing.
+    // Only the file name can be set, and only to a name no live sibling (phantoms included)
+    // has: a rename. A device that lies answers S_OK and renames nothing; a phantom refuses.
     HRESULT STDMETHODCALLTYPE SetValues(LPCWSTR objectId, IPortableDeviceValues *values,
                                         IPortableDeviceValues **results) override
     {
@@ -166,7 +166,9 @@ public:
         for (const auto &entry : wanted) {
             HRESULT result = E_ACCESSDENIED;
             bool isName = SimKeyEqual(entry.first, WPD_OBJECT_ORIGINAL_FILE_NAME) && entry.second.type == VT_LPWSTR;
-            if (isName && !readOnly && d->renameRefused) {
+            if (isName && !readOnly && SimIsLivePhantom(device, object)) {
+                result = HRESULT_FROM_WIN32(ERROR_GEN_FAILURE);   // no file behind it to rename
+            } else if (isName && !readOnly && d->renameRefused) {
                 result = HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
             } else if (isName && !readOnly && d->renameLies) {
                 result = S_OK;

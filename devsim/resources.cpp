@@ -41,6 +41,7 @@ public:
         int object = SimObjectNumber(device, objectId);
         if (object < 0) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
         const SimObject &o = Sim().devices[device].objects[object];
+        if (o.phantom) return HRESULT_FROM_WIN32(ERROR_GEN_FAILURE);   // listed, but no file behind it
         if (object == DEVSIM_ROOT ||
             (o.hasType && (IsEqualGUID(o.type, WPD_CONTENT_TYPE_FOLDER) ||
                            IsEqualGUID(o.type, WPD_CONTENT_TYPE_FUNCTIONAL_OBJECT))))

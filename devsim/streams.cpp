@@ -1,5 +1,6 @@
 // The data streams: downloads read a snapshot of an object's data; uploads collect the
-// bytes of a new object, which comes into being at Commit, the way an MTP SendObject ends.
+// bytes of a new object, which comes into being (or, on a device that leaves phantoms, is
+// filled) at Commit, the way an MTP SendObject ends.
 #include "devsim_internal.h"
 
 namespace {
@@ -86,30 +87,67 @@ public:
         DevsimLock lock;
         if (finished) return E_UNEXPECTED;
         finished = true;
-        int parent = SimObjectNumber(device, pending.parentId);
-        if (parent < 0) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
-        if (pending.object.hasName) {
-            for (int c : DevsimChildren(device, parent))
-                if (Sim().devices[device].objects[c].hasName && Sim().devices[device].objects[c].name == pending.object.name)
-                    return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
+        hr = Check();
+        if (FAILED(hr)) {
+            // A refused SendObject unlinks the file and drops its entry at once.
+            if (SimIsLivePhantom(device, pending.phantom)) {
+                SimDropPhantom(device, pending.phantom);
+                SimAfterMutation();
+            }
+            return hr;
         }
-        if (pending.hasSize && pending.size != data.size()) return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
-        SimObject o = pending.object;
-        o.data = data;
-        int number = SimAddObjectRaw(device, parent, o);
-        if (number < 0) return E_UNEXPECTED;
+        int number = pending.phantom;
+        if (number != DEVSIM_NONE) {
+            SimObject &o = Sim().devices[device].objects[number];
+            o.data = data;
+            o.phantom = false;
+        } else {
+            SimObject o = pending.object;
+            o.data = data;
+            number = SimAddObjectRaw(device, SimObjectNumber(device, pending.parentId), o);
+            if (number < 0) return E_UNEXPECTED;
+        }
         objectId = SimIdOf(device, number);
         committed = true;
         SimRecordCommit();
         SimAfterMutation();
         return after;   // S_OK, or the object exists and the answer was lost
     }
+    // Whether the bytes kept can become the object announced. A phantom's own name is no
+    // duplicate; a phantom that vanished (the phone was reconnected) has nothing to fill.
+    HRESULT Check() const
+    {
+        int parent = SimObjectNumber(device, pending.parentId);
+        if (parent < 0) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+        if (pending.phantom != DEVSIM_NONE && !SimIsLivePhantom(device, pending.phantom))
+            return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+        if (pending.object.hasName) {
+            for (int c : DevsimChildren(device, parent)) {
+                const SimObject &o = Sim().devices[device].objects[c];
+                if (c != pending.phantom && o.hasName && o.name == pending.object.name)
+                    return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
+            }
+        }
+        if (pending.hasSize && pending.size != data.size()) return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+        return S_OK;
+    }
+    // An upload given up: the device drops the entry it listed early, as an aborted
+    // SendObject does. Only an answered call reaches the device.
+    void Abandon()
+    {
+        DevsimLock lock;
+        if (!upload || committed) return;
+        finished = true;
+        if (SimIsLivePhantom(device, pending.phantom)) {
+            SimDropPhantom(device, pending.phantom);
+            SimAfterMutation();
+        }
+    }
     HRESULT STDMETHODCALLTYPE Revert() override
     {
         HRESULT hr = SimCall("IStream::Revert", CountedId());
         if (FAILED(hr)) return hr;
-        DevsimLock lock;
-        if (upload && !committed) finished = true;
+        Abandon();
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override
@@ -152,8 +190,7 @@ public:
     {
         HRESULT hr = SimCall("IPortableDeviceDataStream::Cancel", CountedId());
         if (FAILED(hr)) return hr;
-        DevsimLock lock;
-        if (upload && !committed) finished = true;
+        Abandon();
         return S_OK;
     }
 };

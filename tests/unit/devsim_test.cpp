@@ -10,7 +10,12 @@ namespace {
 template <class T>
 struct Held {
     T *p = nullptr;
-    ~Held() { if (p) p->Release(); }
+    ~Held() { Reset(); }
+    void Reset()
+    {
+        if (p) p->Release();
+        p = nullptr;
+    }
     T **operator&() { return &p; }
     T *operator->() const { return p; }
     operator T *() const { return p; }
@@ -47,10 +52,11 @@ protected:
         return hr;
     }
 
-    // Creates a file through a data stream; newId receives the id after a successful commit.
-    HRESULT Upload(IPortableDeviceContent *content, const std::wstring &parentId, const wchar_t *name,
-                   const std::string &data, ULONGLONG announced, std::wstring *newId = nullptr)
+    // Starts the upload of a document of announced bytes; the caller owns the stream.
+    HRESULT Create(IPortableDeviceContent *content, const std::wstring &parentId, const wchar_t *name,
+                   ULONGLONG announced, IStream **stream)
     {
+        *stream = nullptr;
         Held<IPortableDeviceValues> values;
         HRESULT hr = CoCreateInstance(CLSID_PortableDeviceValues, nullptr, CLSCTX_INPROC_SERVER,
                                       IID_IPortableDeviceValues, (void **)&values);
@@ -58,9 +64,17 @@ protected:
         values->SetStringValue(WPD_OBJECT_PARENT_ID, parentId.c_str());
         values->SetUnsignedLargeIntegerValue(WPD_OBJECT_SIZE, announced);
         values->SetStringValue(WPD_OBJECT_ORIGINAL_FILE_NAME, name);
-        Held<IStream> stream;
+        values->SetGuidValue(WPD_OBJECT_CONTENT_TYPE, WPD_CONTENT_TYPE_DOCUMENT);
         DWORD optimal = 0;
-        hr = content->CreateObjectWithPropertiesAndData(values, &stream, &optimal, nullptr);
+        return content->CreateObjectWithPropertiesAndData(values, stream, &optimal, nullptr);
+    }
+
+    // Creates a file through a data stream; newId receives the id after a successful commit.
+    HRESULT Upload(IPortableDeviceContent *content, const std::wstring &parentId, const wchar_t *name,
+                   const std::string &data, ULONGLONG announced, std::wstring *newId = nullptr)
+    {
+        Held<IStream> stream;
+        HRESULT hr = Create(content, parentId, name, announced, &stream);
         if (FAILED(hr)) return hr;
         ULONG written = 0;
         if (!data.empty()) {
@@ -80,21 +94,79 @@ protected:
         return hr;
     }
 
-    HRESULT DeleteOne(IPortableDeviceContent *content, const std::wstring &id, DWORD options)
+    HRESULT DeleteIds(IPortableDeviceContent *content, const std::vector<std::wstring> &idList, DWORD options)
     {
         Held<IPortableDevicePropVariantCollection> ids;
         HRESULT hr = CoCreateInstance(CLSID_PortableDevicePropVariantCollection, nullptr, CLSCTX_INPROC_SERVER,
                                       IID_IPortableDevicePropVariantCollection, (void **)&ids);
         if (FAILED(hr)) return hr;
-        PROPVARIANT v;
-        PropVariantInit(&v);
-        v.vt = VT_LPWSTR;
-        v.pwszVal = (LPWSTR)CoTaskMemAlloc((id.size() + 1) * sizeof(WCHAR));
-        memcpy(v.pwszVal, id.c_str(), (id.size() + 1) * sizeof(WCHAR));
-        hr = ids->Add(&v);
-        PropVariantClear(&v);   // the collection keeps its own copy
-        if (FAILED(hr)) return hr;
+        for (const std::wstring &id : idList) {
+            PROPVARIANT v;
+            PropVariantInit(&v);
+            v.vt = VT_LPWSTR;
+            v.pwszVal = (LPWSTR)CoTaskMemAlloc((id.size() + 1) * sizeof(WCHAR));
+            memcpy(v.pwszVal, id.c_str(), (id.size() + 1) * sizeof(WCHAR));
+            hr = ids->Add(&v);
+            PropVariantClear(&v);   // the collection keeps its own copy
+            if (FAILED(hr)) return hr;
+        }
         return content->Delete(options, ids, nullptr);
+    }
+    HRESULT DeleteOne(IPortableDeviceContent *content, const std::wstring &id, DWORD options)
+    {
+        return DeleteIds(content, {id}, options);
+    }
+
+    // Renames through WPD_OBJECT_ORIGINAL_FILE_NAME; nameResult receives the name's own result.
+    HRESULT Rename(IPortableDeviceContent *content, const std::wstring &id, const wchar_t *name, HRESULT *nameResult)
+    {
+        *nameResult = E_UNEXPECTED;
+        Held<IPortableDeviceProperties> properties;
+        HRESULT hr = content->Properties(&properties);
+        if (FAILED(hr)) return hr;
+        Held<IPortableDeviceValues> values, results;
+        hr = CoCreateInstance(CLSID_PortableDeviceValues, nullptr, CLSCTX_INPROC_SERVER, IID_IPortableDeviceValues,
+                              (void **)&values);
+        if (FAILED(hr)) return hr;
+        values->SetStringValue(WPD_OBJECT_ORIGINAL_FILE_NAME, name);
+        hr = properties->SetValues(id.c_str(), values, &results);
+        if (results.p) results->GetErrorValue(WPD_OBJECT_ORIGINAL_FILE_NAME, nameResult);
+        return hr;
+    }
+
+    // What GetValues reports of an object: its file name, parent id, content type and size.
+    struct Described {
+        std::wstring name, parent;
+        GUID type{};
+        ULONGLONG size = 0;
+    };
+    HRESULT Describe(IPortableDeviceContent *content, const std::wstring &id, Described *out)
+    {
+        Held<IPortableDeviceProperties> properties;
+        HRESULT hr = content->Properties(&properties);
+        if (FAILED(hr)) return hr;
+        Held<IPortableDeviceValues> values;
+        hr = properties->GetValues(id.c_str(), nullptr, &values);
+        if (FAILED(hr)) return hr;
+        LPWSTR text = nullptr;
+        if (SUCCEEDED(hr = values->GetStringValue(WPD_OBJECT_ORIGINAL_FILE_NAME, &text))) out->name = text;
+        CoTaskMemFree(text);
+        text = nullptr;
+        if (SUCCEEDED(hr) && SUCCEEDED(hr = values->GetStringValue(WPD_OBJECT_PARENT_ID, &text))) out->parent = text;
+        CoTaskMemFree(text);
+        if (SUCCEEDED(hr)) hr = values->GetGuidValue(WPD_OBJECT_CONTENT_TYPE, &out->type);
+        if (SUCCEEDED(hr)) hr = values->GetUnsignedLargeIntegerValue(WPD_OBJECT_SIZE, &out->size);
+        return hr;
+    }
+
+    HRESULT OpenRead(IPortableDeviceContent *content, const std::wstring &id, IStream **stream)
+    {
+        *stream = nullptr;
+        Held<IPortableDeviceResources> resources;
+        HRESULT hr = content->Transfer(&resources);
+        if (FAILED(hr)) return hr;
+        DWORD optimal = 0;
+        return resources->GetStream(id.c_str(), WPD_RESOURCE_DEFAULT, STGM_READ, &optimal, stream);
     }
 };
 
@@ -445,6 +517,207 @@ TEST_F(DevsimTest, RenamesAnswerAsEachKindOfDeviceDoes)
     DevsimRemove(device, file);
     int successor = DevsimAddFile(device, app, L"Corvane_Info.ini", "new");
     EXPECT_EQ(successor, DevsimObjectById(device, oldId.c_str())) << "the old id should now name the new file";
+}
+
+// An upload on a device that leaves phantoms lists its object from the create on, empty; how
+// the upload ends decides whether the entry is filled, dropped or left behind. A device
+// without phantoms shows the object only once it is committed.
+TEST_F(DevsimTest, PhantomsAreListedFromTheCreateUntilTheUploadEnds)
+{
+    enum End { COMMIT, COMMIT_SHORT, REVERT, CANCEL, RELEASE, PULLED_REVERT, FAILED_CANCEL, RECONNECT };
+    enum After { GONE, PHANTOM, FILLED };
+    const HRESULT pulled = HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
+    struct Case {
+        const char *why;
+        bool phantoms;
+        End end;
+        HRESULT endResult;   // of the call that ends the upload (none for RELEASE and RECONNECT)
+        bool listedAtOnce;
+        After after;
+    } cases[] = {
+        {"Commit fills the phantom", true, COMMIT, S_OK, true, FILLED},
+        {"Commit of fewer bytes than announced drops it", true, COMMIT_SHORT, HRESULT_FROM_WIN32(ERROR_INVALID_DATA),
+         true, GONE},
+        {"Revert drops it", true, REVERT, S_OK, true, GONE},
+        {"Cancel drops it", true, CANCEL, S_OK, true, GONE},
+        {"a stream released without Revert leaves it", true, RELEASE, S_OK, true, PHANTOM},
+        {"a Revert once the cable is pulled leaves it", true, PULLED_REVERT, pulled, true, PHANTOM},
+        {"a Cancel that fails leaves it", true, FAILED_CANCEL, E_FAIL, true, PHANTOM},
+        {"a reconnect clears it", true, RECONNECT, S_OK, true, GONE},
+        {"without phantoms Commit creates the object", false, COMMIT, S_OK, false, FILLED},
+        {"without phantoms a released stream leaves nothing", false, RELEASE, S_OK, false, GONE},
+        {"without phantoms a short Commit leaves nothing", false, COMMIT_SHORT, HRESULT_FROM_WIN32(ERROR_INVALID_DATA),
+         false, GONE},
+    };
+    const wchar_t *path = L"Internal storage\\Corvane\\new.ini";
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.why);
+        DevsimReset();
+        int device = AddDemoHandheld();
+        DevsimSetPhantoms(device, c.phantoms);
+        int app = DevsimFind(device, L"Internal storage\\Corvane");
+        int info = DevsimFind(device, L"Internal storage\\Corvane\\Corvane_Info.ini");
+        std::wstring appId = DevsimObjectId(device, app);
+        Held<IPortableDevice> dev;
+        ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", false, &dev));
+        Held<IPortableDeviceContent> content;
+        ASSERT_EQ(S_OK, dev->Content(&content));
+        Held<IStream> stream;
+        ASSERT_EQ(S_OK, Create(content, appId, L"new.ini", 5, &stream)) << "the create itself must succeed";
+        ULONG written = 0;
+        ASSERT_EQ(S_OK, stream->Write("hello", c.end == COMMIT_SHORT ? 3 : 5, &written));
+
+        int listed = DevsimFind(device, path);
+        EXPECT_EQ(c.listedAtOnce, listed != -1) << "whether the folder lists the object before Commit is wrong";
+        std::wstring listedId = listed != -1 ? DevsimObjectId(device, listed) : L"";
+        if (listed != -1) {
+            EXPECT_TRUE(DevsimIsPhantom(device, listed)) << "an object listed before Commit must be a phantom";
+            Described seen;
+            EXPECT_EQ(S_OK, Describe(content, listedId, &seen)) << "GetValues of a phantom must answer every key";
+            EXPECT_EQ(L"new.ini", seen.name) << "a phantom must carry the announced name";
+            EXPECT_EQ(appId, seen.parent) << "a phantom must sit in the folder it was created in";
+            EXPECT_TRUE(IsEqualGUID(WPD_CONTENT_TYPE_DOCUMENT, seen.type)) << "a phantom must have the announced type";
+            EXPECT_EQ(0u, seen.size) << "a phantom must report size 0 whatever was announced";
+        }
+
+        HRESULT ended = S_OK;
+        Held<IPortableDeviceDataStream> dataStream;
+        ASSERT_EQ(S_OK, stream->QueryInterface(IID_IPortableDeviceDataStream, (void **)&dataStream));
+        switch (c.end) {
+        case COMMIT:
+        case COMMIT_SHORT: ended = stream->Commit(STGC_DEFAULT); break;
+        case REVERT: ended = stream->Revert(); break;
+        case CANCEL: ended = dataStream->Cancel(); break;
+        case PULLED_REVERT:
+            DevsimPullCableAfter(0);
+            ended = stream->Revert();
+            DevsimClearRules();
+            break;
+        case FAILED_CANCEL:
+            DevsimFailCall("IPortableDeviceDataStream::Cancel", 1, E_FAIL);
+            ended = dataStream->Cancel();
+            break;
+        case RECONNECT: DevsimReconnect(device); break;
+        case RELEASE: break;
+        }
+        EXPECT_EQ(Hex(c.endResult), Hex(ended)) << "the call that ends the upload answered wrongly";
+        std::wstring committedId;
+        if (c.end == COMMIT && SUCCEEDED(ended)) {
+            LPWSTR id = nullptr;
+            ASSERT_EQ(S_OK, dataStream->GetObjectID(&id));
+            committedId = id;
+            CoTaskMemFree(id);
+        }
+        dataStream.Reset();
+        stream.Reset();
+
+        int now = DevsimFind(device, path);
+        switch (c.after) {
+        case GONE: EXPECT_EQ(-1, now) << "the folder still lists the object"; break;
+        case PHANTOM:
+            ASSERT_NE(-1, now) << "the phantom vanished";
+            EXPECT_TRUE(DevsimIsPhantom(device, now)) << "the object left behind must still be a phantom";
+            EXPECT_EQ("", DevsimData(device, now)) << "a phantom must hold no data";
+            break;
+        case FILLED:
+            ASSERT_NE(-1, now) << "the committed object is missing";
+            EXPECT_FALSE(DevsimIsPhantom(device, now)) << "a committed object must no longer be a phantom";
+            EXPECT_EQ("hello", DevsimData(device, now)) << "the committed object must hold the bytes written";
+            EXPECT_EQ(DevsimObjectId(device, now), committedId) << "GetObjectID must name the committed object";
+            if (c.listedAtOnce) {
+                EXPECT_EQ(listedId, committedId) << "Commit must fill the phantom, keeping its id";
+            }
+            break;
+        }
+        EXPECT_TRUE(DevsimExists(device, info)) << "the upload touched another file of the folder";
+        EXPECT_EQ(c.after == GONE ? 1u : 2u, DevsimChildren(device, app).size())
+            << "the folder must hold the old file and, unless the upload left nothing, the one new entry";
+    }
+}
+
+// What a phantom refuses, and the name it blocks for every other object.
+TEST_F(DevsimTest, PhantomsRefuseReadsDeletesAndRenamesAndBlockTheirName)
+{
+    enum Act { GET_STREAM, DELETE_IT, DELETE_WITH_ANOTHER, RENAME_IT, RENAME_ONTO_IT, CREATE_ITS_NAME,
+               COMMIT_ITS_NAME_WITHOUT_PHANTOMS };
+    const HRESULT genFailure = HRESULT_FROM_WIN32(ERROR_GEN_FAILURE), exists = HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
+    struct Case {
+        const char *why;
+        Act act;
+        HRESULT call, nameResult;   // nameResult: renames only
+    } cases[] = {
+        {"GetStream of the phantom", GET_STREAM, genFailure, S_OK},
+        {"Delete of the phantom", DELETE_IT, genFailure, S_OK},
+        {"Delete of another file and the phantom together", DELETE_WITH_ANOTHER, genFailure, S_OK},
+        {"a rename of the phantom", RENAME_IT, S_FALSE, genFailure},
+        {"a rename of another file onto the phantom's name", RENAME_ONTO_IT, S_FALSE, exists},
+        {"a create of the phantom's name", CREATE_ITS_NAME, exists, S_OK},
+        {"a commit of its name once the device makes no more phantoms", COMMIT_ITS_NAME_WITHOUT_PHANTOMS, exists, S_OK},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.why);
+        DevsimReset();
+        int device = AddDemoHandheld();
+        DevsimSetPhantoms(device, true);
+        int app = DevsimFind(device, L"Internal storage\\Corvane");
+        int info = DevsimFind(device, L"Internal storage\\Corvane\\Corvane_Info.ini");
+        std::wstring appId = DevsimObjectId(device, app), infoId = DevsimObjectId(device, info);
+        Held<IPortableDevice> dev;
+        ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", false, &dev));
+        Held<IPortableDeviceContent> content;
+        ASSERT_EQ(S_OK, dev->Content(&content));
+        {
+            Held<IStream> abandoned;   // released without Commit or Revert: a killed run
+            ASSERT_EQ(S_OK, Create(content, appId, L"new.ini", 5, &abandoned));
+        }
+        int phantom = DevsimFind(device, L"Internal storage\\Corvane\\new.ini");
+        ASSERT_TRUE(DevsimIsPhantom(device, phantom)) << "the abandoned upload left no phantom";
+        std::wstring phantomId = DevsimObjectId(device, phantom);
+
+        HRESULT hr = E_UNEXPECTED, nameResult = S_OK;
+        switch (c.act) {
+        case GET_STREAM: {
+            Held<IStream> reader;
+            hr = OpenRead(content, phantomId, &reader);
+            break;
+        }
+        case DELETE_IT: hr = DeleteOne(content, phantomId, PORTABLE_DEVICE_DELETE_NO_RECURSION); break;
+        case DELETE_WITH_ANOTHER:
+            hr = DeleteIds(content, {infoId, phantomId}, PORTABLE_DEVICE_DELETE_NO_RECURSION);
+            break;
+        case RENAME_IT: hr = Rename(content, phantomId, L"other.ini", &nameResult); break;
+        case RENAME_ONTO_IT: hr = Rename(content, infoId, L"new.ini", &nameResult); break;
+        case CREATE_ITS_NAME: {
+            Held<IStream> again;
+            hr = Create(content, appId, L"new.ini", 5, &again);
+            break;
+        }
+        case COMMIT_ITS_NAME_WITHOUT_PHANTOMS:
+            DevsimSetPhantoms(device, false);
+            hr = Upload(content, appId, L"new.ini", "hello", 5);
+            break;
+        }
+        EXPECT_EQ(Hex(c.call), Hex(hr)) << "the call answered wrongly";
+        if (c.act == RENAME_IT || c.act == RENAME_ONTO_IT) {
+            EXPECT_EQ(Hex(c.nameResult), Hex(nameResult)) << "the name's own result is wrong";
+        }
+        EXPECT_TRUE(DevsimIsPhantom(device, phantom)) << "the phantom did not stay as it was";
+        EXPECT_EQ(L"new.ini", DevsimName(device, phantom)) << "the phantom's name changed";
+        EXPECT_TRUE(DevsimExists(device, info)) << "the other file was deleted";
+        EXPECT_EQ(L"Corvane_Info.ini", DevsimName(device, info)) << "the other file was renamed";
+        EXPECT_EQ(2u, DevsimChildren(device, app).size()) << "a second object of the phantom's name was made";
+    }
+    // The last case's device: a reconnect drops phantoms only, and frees their names.
+    DevsimReconnect(0);
+    EXPECT_EQ(-1, DevsimFind(0, L"Internal storage\\Corvane\\new.ini")) << "a reconnect left the phantom";
+    EXPECT_NE(-1, DevsimFind(0, L"Internal storage\\Corvane\\Corvane_Info.ini")) << "a reconnect deleted a real file";
+    Held<IPortableDevice> dev;
+    ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", false, &dev));
+    Held<IPortableDeviceContent> content;
+    ASSERT_EQ(S_OK, dev->Content(&content));
+    EXPECT_EQ(S_OK, Upload(content, DevsimObjectId(0, DevsimFind(0, L"Internal storage\\Corvane")), L"new.ini",
+                           "hello", 5))
+        << "the name must be free again once the phantom is gone";
 }
 
 TEST_F(DevsimTest, ScenarioStateRoundTripsThroughTheTextFormat)

@@ -1,0 +1,42 @@
+// Phantoms: the entry an Android server lists from an upload's object info on, which stays
+// listed, empty and untouchable when the data never follows, until the phone is reconnected.
+#include "devsim_internal.h"
+
+int SimAddPhantom(int device, int parent, const SimObject &announced)
+{
+    DevsimLock lock;
+    SimObject o = announced;
+    o.data.clear();
+    o.phantom = true;
+    return SimAddObjectRaw(device, parent, o);
+}
+
+bool SimIsLivePhantom(int device, int object)
+{
+    DevsimLock lock;
+    SimObject *o = SimFindObject(device, object);
+    return o && !o->deleted && o->phantom;
+}
+
+void SimDropPhantom(int device, int object)
+{
+    DevsimLock lock;
+    if (SimIsLivePhantom(device, object)) SimMarkDeleted(device, object);
+}
+
+void DevsimSetPhantoms(int device, bool on)
+{
+    DevsimLock lock;
+    if (SimDevice *d = SimFindDevice(device)) d->phantoms = on;
+}
+
+bool DevsimIsPhantom(int device, int object) { return SimIsLivePhantom(device, object); }
+
+// The server restarts and forgets every pending handle; the files themselves stay.
+void DevsimReconnect(int device)
+{
+    DevsimLock lock;
+    SimDevice *d = SimFindDevice(device);
+    if (!d) return;
+    for (size_t i = 0; i < d->objects.size(); i++) SimDropPhantom(device, (int)i);
+}
