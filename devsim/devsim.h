@@ -85,7 +85,8 @@ void DevsimReconnect(int device);
 void DevsimSetReadsEndWithSFalse(int device, bool on);
 // A download cut short on a flaky link: the nth IStream::Read of any download stream, counted
 // from now, delivers half of what it would (rounded down) with S_OK, and that stream then ends
-// (every later Read gives 0 bytes with S_OK) although WPD_OBJECT_SIZE says more. 0 turns it off.
+// (every later Read gives 0 bytes with S_OK) although WPD_OBJECT_SIZE says more. Reads a rule or
+// the pulled cable fails are not counted. 0 turns it off.
 void DevsimCutReadAt(long nth);
 // The file whose absence devsim watches: a '\'-separated path of exact names from DEVICE, as
 // DevsimFind takes it (null: none). A request (see SimIsRequest) counts when the path names no

@@ -43,6 +43,7 @@ struct SimDevice {
     std::wstring model = L"devsim";
     bool bulkMissing = false;            // the properties refuse IPortableDevicePropertiesBulk
     bool phantoms = false;               // uploads list their object from the create on
+    bool readsEndSFalse = false;         // a short download read answers S_FALSE
 };
 
 struct SimState {
@@ -90,6 +91,8 @@ void SimRecordWrite(DWORD given, DWORD stored);
 void SimRecordCreate(const std::vector<DevsimProperty> &properties);
 void SimRecordCommit();
 void SimResetRules();
+// Whether this Read of a download stream is the one DevsimCutReadAt cuts; counts the read.
+bool SimCutThisRead();
 // Value errors for one GetValues call concerning objectId: the keys (all keys asked when
 // anyKey) the answer must give as VT_ERROR values.
 struct SimValueError { bool anyKey; PROPERTYKEY key; HRESULT hr; };

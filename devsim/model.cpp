@@ -291,6 +291,12 @@ void DevsimSetShortWrites(int device, bool on)
     if (SimDevice *d = SimFindDevice(device)) d->shortWrites = on;
 }
 
+void DevsimSetReadsEndWithSFalse(int device, bool on)
+{
+    DevsimLock lock;
+    if (SimDevice *d = SimFindDevice(device)) d->readsEndSFalse = on;
+}
+
 void DevsimSetFtmMissing(bool on)
 {
     DevsimLock lock;

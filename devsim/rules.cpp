@@ -31,6 +31,7 @@ struct Rules {
     long sweepSeen = 0;
     long pullAfter = -1;   // calls left before the cable is pulled; -1: connected
     long pullSeen = 0;
+    long cutReadNth = 0, cutReadsSeen = 0;
 };
 Rules &Script()
 {
@@ -121,6 +122,22 @@ void DevsimPullCableAfter(long calls)
 }
 
 void DevsimClearRules() { SimResetRules(); }
+
+// Counts the reads SimCall let through (busy or failed reads never carried data), on any
+// download stream, so that the cut lands on the nth read that could have delivered bytes.
+bool SimCutThisRead()
+{
+    DevsimLock lock;
+    Rules &r = Script();
+    return r.cutReadNth > 0 && ++r.cutReadsSeen == r.cutReadNth;
+}
+
+void DevsimCutReadAt(long nth)
+{
+    DevsimLock lock;
+    Script().cutReadNth = nth > 0 ? nth : 0;
+    Script().cutReadsSeen = 0;
+}
 
 void DevsimBusyAt(long k, long times)
 {

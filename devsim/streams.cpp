@@ -20,6 +20,7 @@ public:
     SimUpload pending;
     bool committed = false;
     bool finished = false;     // committed, reverted or failed: no more writes
+    bool cut = false;          // download: the link ended it early (DevsimCutReadAt)
 
     const wchar_t *CountedId() const { return upload ? nullptr : objectId.c_str(); }
 
@@ -40,13 +41,21 @@ public:
         if (upload) return STG_E_ACCESSDENIED;
         if (!buffer && size) return STG_E_INVALIDPOINTER;
         DevsimLock lock;
-        size_t left = data.size() - position;
+        size_t left = cut ? 0 : data.size() - position;
         ULONG n = (ULONG)((size < left) ? size : left);
+        bool cutNow = SimCutThisRead();
+        if (cutNow) {
+            n /= 2;
+            cut = true;
+        }
         if (n) memcpy(buffer, data.data() + position, n);
         position += n;
         if (done) *done = n;
         SimRecordRead(size, n);
-        return S_OK;
+        // A cut link still says all is well; so does every read after it.
+        if (cut) return S_OK;
+        SimDevice *d = SimFindDevice(device);
+        return (d && d->readsEndSFalse && n < size) ? S_FALSE : S_OK;
     }
     // A device set to short writes keeps and reports one byte less than it was given.
     HRESULT STDMETHODCALLTYPE Write(const void *buffer, ULONG size, ULONG *done) override

@@ -720,6 +720,86 @@ TEST_F(DevsimTest, PhantomsRefuseReadsDeletesAndRenamesAndBlockTheirName)
         << "the name must be free again once the phantom is gone";
 }
 
+// How a download's reads end: S_FALSE on short reads where the device says so, and a link
+// cut short that delivers half a read and then nothing, all with S_OK.
+TEST_F(DevsimTest, ReadsEndAsTheDeviceAndTheLinkMakeThem)
+{
+    const std::string data = "0123456789";
+    struct Case {
+        const char *why;
+        bool sFalse;
+        long cutAt;
+        bool failFirst;   // the first read fails by a rule
+        std::vector<ULONG> asks;
+        std::vector<HRESULT> results;
+        std::vector<ULONG> got;
+    } cases[] = {
+        {"plain reads", false, 0, false, {4, 4, 4, 4}, {S_OK, S_OK, S_OK, S_OK}, {4, 4, 2, 0}},
+        {"short reads end with S_FALSE", true, 0, false, {4, 4, 4, 4}, {S_OK, S_OK, S_FALSE, S_FALSE}, {4, 4, 2, 0}},
+        {"a read taking exactly the rest is not short", true, 0, false, {4, 6, 4}, {S_OK, S_OK, S_FALSE}, {4, 6, 0}},
+        {"the 2nd read cut", false, 2, false, {4, 4, 4, 4}, {S_OK, S_OK, S_OK, S_OK}, {4, 2, 0, 0}},
+        {"a cut says S_OK where short reads say S_FALSE", true, 2, false, {4, 4, 4}, {S_OK, S_OK, S_OK}, {4, 2, 0}},
+        {"a cut of an odd count rounds down", false, 1, false, {3, 3}, {S_OK, S_OK}, {1, 0}},
+        {"a cut of the empty read at the end", true, 3, false, {6, 4, 4}, {S_OK, S_OK, S_OK}, {6, 4, 0}},
+        {"a failed read is not counted towards the cut", false, 2, true, {4, 4, 4, 4}, {E_FAIL, S_OK, S_OK, S_OK},
+         {0, 4, 2, 0}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.why);
+        DevsimReset();
+        int device = AddDemoHandheld();
+        DevsimSetReadsEndWithSFalse(device, c.sFalse);
+        int file = DevsimAddFile(device, DevsimFind(device, L"Internal storage\\Download"), L"ten.bin", data);
+        Held<IPortableDevice> dev;
+        ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", false, &dev));
+        Held<IPortableDeviceContent> content;
+        ASSERT_EQ(S_OK, dev->Content(&content));
+        Held<IStream> reader;
+        ASSERT_EQ(S_OK, OpenRead(content, DevsimObjectId(device, file), &reader));
+        DevsimCutReadAt(c.cutAt);
+        if (c.failFirst) DevsimFailCall("IStream::Read", 1, E_FAIL);
+        std::vector<HRESULT> results;
+        std::vector<ULONG> got;
+        std::string received;
+        for (ULONG ask : c.asks) {
+            char buffer[16];
+            ULONG n = 0;
+            results.push_back(reader->Read(buffer, ask, &n));
+            got.push_back(n);
+            received.append(buffer, n);
+        }
+        EXPECT_EQ(c.results, results) << "the reads answered the wrong codes";
+        EXPECT_EQ(c.got, got) << "the reads delivered the wrong byte counts";
+        EXPECT_EQ(data.substr(0, received.size()), received) << "the bytes delivered are not the file's start";
+        EXPECT_EQ(data, DevsimData(device, file)) << "a cut read must not change the object";
+        Described seen;
+        ASSERT_EQ(S_OK, Describe(content, DevsimObjectId(device, file), &seen));
+        EXPECT_EQ(data.size(), seen.size) << "a cut read must leave WPD_OBJECT_SIZE as it was";
+    }
+    // The cut counts reads of every stream but ends only the stream it hits.
+    DevsimReset();
+    int device = AddDemoHandheld();
+    int file = DevsimFind(device, L"Internal storage\\Corvane\\Corvane_Info.ini");
+    Held<IPortableDevice> dev;
+    ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", false, &dev));
+    Held<IPortableDeviceContent> content;
+    ASSERT_EQ(S_OK, dev->Content(&content));
+    Held<IStream> first, second;
+    ASSERT_EQ(S_OK, OpenRead(content, DevsimObjectId(device, file), &first));
+    ASSERT_EQ(S_OK, OpenRead(content, DevsimObjectId(device, file), &second));
+    DevsimCutReadAt(2);
+    char buffer[8];
+    ULONG n = 0;
+    ASSERT_EQ(S_OK, first->Read(buffer, 8, &n));
+    EXPECT_EQ(8u, n) << "the 1st read must not be cut";
+    ASSERT_EQ(S_OK, second->Read(buffer, 8, &n));
+    EXPECT_EQ(4u, n) << "the 2nd read, on another stream, must be cut to half";
+    ASSERT_EQ(S_OK, first->Read(buffer, 8, &n));
+    EXPECT_EQ(8u, n) << "a cut on one stream ended another";
+    ASSERT_EQ(S_OK, second->Read(buffer, 8, &n));
+    EXPECT_EQ(0u, n) << "the cut stream delivered more after the cut";
+}
+
 TEST_F(DevsimTest, ScenarioStateRoundTripsThroughTheTextFormat)
 {
     char dir[MAX_PATH], scenario[MAX_PATH], state[MAX_PATH];
