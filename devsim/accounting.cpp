@@ -96,6 +96,7 @@ void DevsimResetCounts()
 {
     DevsimLock lock;
     Books() = Accounts();
+    SimWatchResetCount();
 }
 
 std::vector<std::string> DevsimCallLog()

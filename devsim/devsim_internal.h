@@ -71,13 +71,23 @@ void SimMarkDeleted(int device, int object);   // the object and everything belo
 int SimAddObjectRaw(int device, int parent, const SimObject &object);
 // Gives a live object another file name, and another id where the device's scheme says so.
 void SimRenameObject(int device, int object, const std::wstring &name);
-void SimAfterMutation();                        // saves the state when a path is set
+// A call changed the tree: saves the state when a path is set and checks the watched file.
+void SimAfterMutation();
 
 // ---- phantoms (phantoms.cpp) -----------------------------------------------------------
 // Adds a phantom child of parent with what the upload announced: its number, or -1.
 int SimAddPhantom(int device, int parent, const SimObject &announced);
 bool SimIsLivePhantom(int device, int object);
 void SimDropPhantom(int device, int object);    // marks it deleted; no-op once it is gone or filled
+
+// ---- the watched file (watch.cpp) ------------------------------------------------------
+// Every counted call that got past the pulled cable: a request counts when the watched file
+// is missing as it starts. Called under DevsimLock.
+void SimWatchCallStarts(bool request);
+// The current call changed the tree: its request counts if that left the file missing.
+void SimWatchAfterChange();
+void SimWatchClear();
+void SimWatchResetCount();
 
 // ---- accounting (accounting.cpp, rules.cpp) --------------------------------------------
 // Counts the call, logs it and applies the failure rules: S_OK to go on, else the failure.

@@ -135,6 +135,7 @@ void SimRenameObject(int device, int object, const std::wstring &name)
 void SimAfterMutation()
 {
     DevsimLock lock;
+    SimWatchAfterChange();
     if (!Sim().statePath.empty()) DevsimSaveState(Sim().statePath.c_str());
 }
 
@@ -146,6 +147,7 @@ void DevsimReset()
     Sim().devices.clear();
     Sim().ftmMissing = false;
     SimResetRules();
+    SimWatchClear();
     DevsimResetCounts();
 }
 

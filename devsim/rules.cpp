@@ -60,6 +60,7 @@ HRESULT SimCheckRules(const char *method, const wchar_t *objectId, HRESULT *afte
     HRESULT result = S_OK;
     if (afterActing) *afterActing = S_OK;
     if (r.pullAfter >= 0 && ++r.pullSeen > r.pullAfter) return HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
+    SimWatchCallStarts(SimIsRequest(method));   // past the pulled cable: the call reached the device
     if (SimIsRequest(method) && (r.busyTimes > 0 || r.busyEvery > 0)) {
         long n = ++r.requestsSeen;
         if (r.busyTimes > 0 && n >= r.busyFrom && n < r.busyFrom + r.busyTimes) return HRESULT_FROM_WIN32(ERROR_BUSY);

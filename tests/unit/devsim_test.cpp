@@ -800,6 +800,79 @@ TEST_F(DevsimTest, ReadsEndAsTheDeviceAndTheLinkMakeThem)
     EXPECT_EQ(0u, n) << "the cut stream delivered more after the cut";
 }
 
+// How many requests run while the watched file is missing or only a phantom: what a run
+// killed at any of them would leave behind.
+TEST_F(DevsimTest, WatchedFileCountsTheRequestsThatRunWithoutIt)
+{
+    enum Steps { RENAME_ASIDE_AND_BACK, DELETE_AND_UPLOAD, PULLED_BEFORE_RENAME_BACK, READS_ONLY };
+    struct Case {
+        const char *why;
+        bool phantoms;
+        Steps steps;
+        long expected;
+    } cases[] = {
+        // The rename aside leaves it missing; the rename back starts without it.
+        {"a rename aside, then the new file renamed into place", false, RENAME_ASIDE_AND_BACK, 2},
+        // Delete leaves it missing; create, write and commit all start without it.
+        {"a delete, then an upload of the same name", false, DELETE_AND_UPLOAD, 4},
+        {"the same on a device that lists the upload as a phantom", true, DELETE_AND_UPLOAD, 4},
+        {"requests failed by the pulled cable", false, PULLED_BEFORE_RENAME_BACK, 1},
+        {"reads while the file is there", false, READS_ONLY, 0},
+    };
+    const wchar_t *watched = L"Internal storage\\Corvane\\Corvane_Info.ini";
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.why);
+        DevsimReset();
+        int device = AddDemoHandheld();
+        DevsimSetPhantoms(device, c.phantoms);
+        std::wstring appId = DevsimObjectId(device, DevsimFind(device, L"Internal storage\\Corvane"));
+        std::wstring fileId = DevsimObjectId(device, DevsimFind(device, watched));
+        Held<IPortableDevice> dev;
+        ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", false, &dev));
+        Held<IPortableDeviceContent> content;
+        ASSERT_EQ(S_OK, dev->Content(&content));
+        std::wstring newId;
+        if (c.steps == RENAME_ASIDE_AND_BACK || c.steps == PULLED_BEFORE_RENAME_BACK) {
+            ASSERT_EQ(S_OK, Upload(content, appId, L"Corvane_Info.new", "new", 3, &newId));
+        }
+        DevsimWatchFile(device, watched);
+        HRESULT nameResult;
+        Described seen;
+        switch (c.steps) {
+        case RENAME_ASIDE_AND_BACK:
+            EXPECT_EQ(S_OK, Rename(content, fileId, L"Corvane_Info.old", &nameResult));
+            EXPECT_EQ(S_OK, Rename(content, newId, L"Corvane_Info.ini", &nameResult));
+            break;
+        case DELETE_AND_UPLOAD:
+            EXPECT_EQ(S_OK, DeleteOne(content, fileId, PORTABLE_DEVICE_DELETE_NO_RECURSION));
+            EXPECT_EQ(S_OK, Upload(content, appId, L"Corvane_Info.ini", "new", 3));
+            break;
+        case PULLED_BEFORE_RENAME_BACK: {
+            EXPECT_EQ(S_OK, Rename(content, fileId, L"Corvane_Info.old", &nameResult));
+            // Everything but the requests themselves made ready while the cable is in.
+            Held<IPortableDeviceProperties> properties;
+            ASSERT_EQ(S_OK, content->Properties(&properties));
+            Held<IPortableDeviceValues> name, results, values;
+            ASSERT_EQ(S_OK, CoCreateInstance(CLSID_PortableDeviceValues, nullptr, CLSCTX_INPROC_SERVER,
+                                             IID_IPortableDeviceValues, (void **)&name));
+            ASSERT_EQ(S_OK, name->SetStringValue(WPD_OBJECT_ORIGINAL_FILE_NAME, L"Corvane_Info.ini"));
+            DevsimPullCableAfter(0);
+            const HRESULT pulled = HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
+            EXPECT_EQ(Hex(pulled), Hex(properties->SetValues(newId.c_str(), name, &results)));
+            EXPECT_EQ(Hex(pulled), Hex(properties->GetValues(appId.c_str(), nullptr, &values)));
+            DevsimClearRules();
+            break;
+        }
+        case READS_ONLY:
+            EXPECT_EQ(S_OK, Describe(content, fileId, &seen));
+            break;
+        }
+        EXPECT_EQ(c.expected, DevsimRequestsWithoutWatchedFile()) << "wrong count of requests without the file";
+        DevsimResetCounts();
+        EXPECT_EQ(0, DevsimRequestsWithoutWatchedFile()) << "DevsimResetCounts must reset the count";
+    }
+}
+
 TEST_F(DevsimTest, ScenarioStateRoundTripsThroughTheTextFormat)
 {
     char dir[MAX_PATH], scenario[MAX_PATH], state[MAX_PATH];
