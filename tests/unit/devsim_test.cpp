@@ -170,6 +170,26 @@ protected:
     }
 };
 
+// The lines of a text file, without their line ends; "count" lines (call counters) left out.
+std::vector<std::string> StateLines(const char *path)
+{
+    std::vector<std::string> lines;
+    FILE *f = fopen(path, "rb");
+    if (!f) return lines;
+    std::string line;
+    int c;
+    while ((c = fgetc(f)) != EOF) {
+        if (c != '\n') {
+            if (c != '\r') line += (char)c;
+            continue;
+        }
+        if (line.compare(0, 6, "count ") != 0) lines.push_back(line);
+        line.clear();
+    }
+    fclose(f);
+    return lines;
+}
+
 TEST_F(DevsimTest, ManagerCountsFirstThenFillsAndSaysSFalseWhenTheArrayIsShort)
 {
     DevsimAddDevice(L"first");
@@ -871,6 +891,67 @@ TEST_F(DevsimTest, WatchedFileCountsTheRequestsThatRunWithoutIt)
         DevsimResetCounts();
         EXPECT_EQ(0, DevsimRequestsWithoutWatchedFile()) << "DevsimResetCounts must reset the count";
     }
+}
+
+// A snapshot puts every device back as it was; rules and counters stay as they are.
+TEST_F(DevsimTest, SnapshotsPutTheDevicesBackAsTheyWere)
+{
+    char dir[MAX_PATH], before[MAX_PATH], after[MAX_PATH];
+    GetTempPathA(MAX_PATH, dir);
+    GetTempFileNameA(dir, "dsm", 0, before);
+    GetTempFileNameA(dir, "dsm", 0, after);
+    int device = AddDemoHandheld();
+    DevsimSetPhantoms(device, true);
+    DevsimSetReadsEndWithSFalse(device, true);
+    DevsimSetIdScheme(device, DEVSIM_IDS_REISSUED_ON_RENAME);
+    int app = DevsimFind(device, L"Internal storage\\Corvane");
+    int file = DevsimFind(device, L"Internal storage\\Corvane\\Corvane_Info.ini");
+    std::wstring fileId = DevsimObjectId(device, file);
+    Held<IPortableDevice> dev;
+    ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", false, &dev));
+    Held<IPortableDeviceContent> content;
+    ASSERT_EQ(S_OK, dev->Content(&content));
+    {
+        Held<IStream> abandoned;
+        ASSERT_EQ(S_OK, Create(content, DevsimObjectId(device, app), L"partial.ini", 5, &abandoned));
+    }
+    int phantom = DevsimFind(device, L"Internal storage\\Corvane\\partial.ini");
+    DevsimSetDeny(device, DEVSIM_DENY_ONCE);   // the next Open is denied, from the snapshot too
+    ASSERT_TRUE(DevsimSaveState(before));
+    DevsimSnapshot snapshot = DevsimTakeSnapshot();
+
+    for (int round = 0; round < 2; round++) {
+        SCOPED_TRACE(round == 0 ? "first restore" : "second restore of the same snapshot");
+        HRESULT nameResult;
+        EXPECT_EQ(S_OK, Rename(content, DevsimObjectId(device, file), L"Renamed.ini", &nameResult));
+        EXPECT_EQ(S_OK, DeleteOne(content, DevsimObjectId(device, DevsimFind(device, L"Internal storage\\DCIM")),
+                                  PORTABLE_DEVICE_DELETE_NO_RECURSION));
+        DevsimReconnect(device);
+        DevsimSetPhantoms(device, false);
+        DevsimSetReadsEndWithSFalse(device, false);
+        DevsimSetIdScheme(device, DEVSIM_IDS_STABLE);
+        DevsimAddDevice(L"another");
+        DevsimFailCall("IPortableDeviceProperties::GetValues", 1, E_FAIL);
+        long calls = DevsimTotalCalls();
+
+        DevsimRestoreSnapshot(snapshot);
+        ASSERT_TRUE(DevsimSaveState(after));
+        EXPECT_EQ(StateLines(before), StateLines(after)) << "the devices read back differ from the snapshot";
+        EXPECT_EQ(fileId, DevsimObjectId(device, file)) << "the renamed file must get its old id back";
+        EXPECT_EQ(file, DevsimObjectById(device, fileId.c_str())) << "the old id must name the file again";
+        EXPECT_TRUE(DevsimIsPhantom(device, phantom)) << "the phantom must come back";
+        EXPECT_EQ(-1, DevsimFind(1, L"")) << "a device added after the snapshot must be gone";
+        EXPECT_EQ(calls, DevsimTotalCalls()) << "a restore must leave the counters alone";
+        Described seen;
+        EXPECT_EQ(Hex(E_FAIL), Hex(Describe(content, fileId, &seen))) << "a restore must leave the rules alone";
+        DevsimClearRules();
+        Held<IPortableDevice> again;
+        EXPECT_EQ(Hex(E_ACCESSDENIED), Hex(Open(L"\\\\?\\usb#demo", false, &again)))
+            << "the deny mode must be back before its one denial";
+        EXPECT_EQ(S_OK, Open(L"\\\\?\\usb#demo", false, &again)) << "a deny once must deny one Open only";
+    }
+    DeleteFileA(before);
+    DeleteFileA(after);
 }
 
 TEST_F(DevsimTest, ScenarioStateRoundTripsThroughTheTextFormat)
