@@ -234,7 +234,7 @@ void DevsimRevokeMallocSpy();
 // A PATH's first component is a storage when a deeper line creates it implicitly. File
 // content lines each end with CRLF. The server DLL without DEVSIM_SCENARIO serves the demo
 // handheld (DevsimAddDemoHandheld) under the PnP id "\\?\usb#devsim#demo".
-// The state written back uses the same statements (files as "hex") and adds
+// The state written back uses the same statements (files as "hex", phantoms as "phantom") and adds
 //   count METHOD N               for every method called
 bool DevsimLoadScenario(const char *path);
 bool DevsimSaveState(const char *path);

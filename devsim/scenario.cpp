@@ -146,6 +146,22 @@ bool DevsimLoadScenario(const char *path)
                                 word == "manufacturer" ? text.c_str() : nullptr, word == "model" ? text.c_str() : nullptr);
         } else if (word == "no-bulk") {
             DevsimSetBulkMissing(device, true);
+        } else if (word == "phantoms") {
+            DevsimSetPhantoms(device, true);
+        } else if (word == "reads-end-sfalse") {
+            DevsimSetReadsEndWithSFalse(device, true);
+        } else if (word == "phantom") {
+            int parent;
+            std::wstring name;
+            if (!SimPrepareParent(device, rest, &parent, &name)) return false;
+            SimObject o;
+            o.hasName = true;
+            o.name = name;
+            o.hasType = true;
+            o.type = WPD_CONTENT_TYPE_UNSPECIFIED;
+            o.hasFormat = true;
+            o.format = WPD_OBJECT_FORMAT_UNSPECIFIED;
+            if (SimAddPhantom(device, parent, o) < 0) return false;
         } else if (word == "value-error") {
             // value-error HRESULT KEY PATH: the object must exist already.
             unsigned long hr = 0;
@@ -227,7 +243,9 @@ static void SimSaveTree(FILE *f, int device, int object, const std::string &pref
         std::string path = prefix.empty() ? SimUtf8(o.name) : prefix + "/" + SimUtf8(o.name);
         bool storage = o.hasType && IsEqualGUID(o.type, WPD_CONTENT_TYPE_FUNCTIONAL_OBJECT);
         bool folder = o.hasType && IsEqualGUID(o.type, WPD_CONTENT_TYPE_FOLDER);
-        if (storage && object == DEVSIM_ROOT) {
+        if (o.phantom) {
+            fprintf(f, "phantom %s\n", path.c_str());
+        } else if (storage && object == DEVSIM_ROOT) {
             fprintf(f, "storage %s\n", path.c_str());
         } else if (folder || storage) {
             fprintf(f, "folder %s\n", path.c_str());
@@ -263,6 +281,8 @@ bool DevsimSaveState(const char *path)
         fprintf(f, "friendly %s\nmanufacturer %s\nmodel %s\n", SimUtf8(dev.friendlyName).c_str(),
                 SimUtf8(dev.manufacturer).c_str(), SimUtf8(dev.model).c_str());
         if (dev.bulkMissing) fprintf(f, "no-bulk\n");
+        if (dev.phantoms) fprintf(f, "phantoms\n");
+        if (dev.readsEndSFalse) fprintf(f, "reads-end-sfalse\n");
         SimSaveTree(f, (int)d, DEVSIM_ROOT, "");
     }
     for (const auto &entry : SimCallCounts()) fprintf(f, "count %s %ld\n", entry.first.c_str(), entry.second);

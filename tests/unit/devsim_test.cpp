@@ -190,6 +190,13 @@ std::vector<std::string> StateLines(const char *path)
     return lines;
 }
 
+bool HasLine(const std::vector<std::string> &lines, const std::string &line)
+{
+    for (const std::string &l : lines)
+        if (l == line) return true;
+    return false;
+}
+
 TEST_F(DevsimTest, ManagerCountsFirstThenFillsAndSaysSFalseWhenTheArrayIsShort)
 {
     DevsimAddDevice(L"first");
@@ -964,7 +971,8 @@ TEST_F(DevsimTest, ScenarioStateRoundTripsThroughTheTextFormat)
     ASSERT_TRUE(f != nullptr);
     fputs("# two devices\r\ndevice first\r\nfolder Phone/Pictures\r\n"
           "device second\r\ndeny readwrite\r\noptimal 512 4096\r\n"
-          "file Card/Corvane/Corvane_Info.ini\r\n[Corvane]\r\nName=Ann\r\n.\r\nhex Card/raw.bin 00ff41\r\n",
+          "file Card/Corvane/Corvane_Info.ini\r\n[Corvane]\r\nName=Ann\r\n.\r\nhex Card/raw.bin 00ff41\r\n"
+          "phantoms\r\nreads-end-sfalse\r\nphantom Card/Corvane/partial.ini\r\nphantom Card/Later/partial.ini\r\n",
           f);
     fclose(f);
     ASSERT_TRUE(DevsimLoadScenario(scenario)) << "the scenario must parse";
@@ -973,15 +981,33 @@ TEST_F(DevsimTest, ScenarioStateRoundTripsThroughTheTextFormat)
     EXPECT_EQ("[Corvane]\r\nName=Ann\r\n", DevsimData(1, app)) << "content lines end with CRLF";
     EXPECT_EQ(std::string("\x00\xff\x41", 3), DevsimData(1, DevsimFind(1, L"Card\\raw.bin")));
     EXPECT_NE(-1, DevsimFind(0, L"Phone\\Pictures"));
+    EXPECT_TRUE(DevsimIsPhantom(1, DevsimFind(1, L"Card\\Corvane\\partial.ini"))) << "the phantom line made no phantom";
+    EXPECT_TRUE(DevsimIsPhantom(1, DevsimFind(1, L"Card\\Later\\partial.ini")))
+        << "the phantom line must make its missing parents";
 
     ASSERT_TRUE(DevsimSaveState(state));
+    std::vector<std::string> saved = StateLines(state);
+    for (const char *line : {"phantoms", "reads-end-sfalse", "phantom Card/Corvane/partial.ini"})
+        EXPECT_TRUE(HasLine(saved, line)) << "the saved state lacks the line \"" << line << "\"";
+    EXPECT_FALSE(HasLine(saved, "hex Card/Corvane/partial.ini -")) << "a phantom must not be saved as an empty file";
     DevsimReset();
     ASSERT_TRUE(DevsimLoadScenario(state)) << "the saved state must read back as a scenario";
     EXPECT_EQ("[Corvane]\r\nName=Ann\r\n", DevsimData(1, DevsimFind(1, L"Card\\Corvane\\Corvane_Info.ini")));
     EXPECT_EQ(std::string("\x00\xff\x41", 3), DevsimData(1, DevsimFind(1, L"Card\\raw.bin")));
     EXPECT_NE(-1, DevsimFind(0, L"Phone\\Pictures"));
+    EXPECT_TRUE(DevsimIsPhantom(1, DevsimFind(1, L"Card\\Corvane\\partial.ini"))) << "the phantom did not survive";
+    ASSERT_TRUE(DevsimSaveState(state));
+    EXPECT_EQ(saved, StateLines(state)) << "the state read back must save as the same statements";
     Held<IPortableDevice> dev;
     EXPECT_EQ(Hex(E_ACCESSDENIED), Hex(Open(L"second", false, &dev))) << "the deny mode must survive the round trip";
+    ASSERT_EQ(S_OK, Open(L"second", true, &dev));
+    Held<IPortableDeviceContent> content;
+    ASSERT_EQ(S_OK, dev->Content(&content));
+    Held<IStream> reader;
+    ASSERT_EQ(S_OK, OpenRead(content, DevsimObjectId(1, DevsimFind(1, L"Card\\raw.bin")), &reader));
+    char buffer[16];
+    ULONG n = 0;
+    EXPECT_EQ(S_FALSE, reader->Read(buffer, sizeof buffer, &n)) << "short reads must still say S_FALSE once read back";
     DeleteFileA(scenario);
     DeleteFileA(state);
 }
