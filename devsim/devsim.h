@@ -78,6 +78,8 @@ void DevsimSetBulkMissing(int device, bool on);
 // drops the entry as well; one after DevsimReconnect answers HRESULT_FROM_WIN32(ERROR_NOT_FOUND).
 void DevsimSetPhantoms(int device, bool on);
 bool DevsimIsPhantom(int device, int object);
+// A phantom named name in the folder parent, as a run cut off before its Commit leaves one.
+int DevsimAddPhantom(int device, int parent, const wchar_t *name);
 // The device is unplugged and plugged in again: its phantoms are gone. Nothing else changes.
 void DevsimReconnect(int device);
 // A download stream's Read that delivers fewer bytes than asked (the last chunk, and the empty

@@ -40,3 +40,13 @@ void DevsimReconnect(int device)
     if (!d) return;
     for (size_t i = 0; i < d->objects.size(); i++) SimDropPhantom(device, (int)i);
 }
+
+int DevsimAddPhantom(int device, int parent, const wchar_t *name)
+{
+    SimObject o;
+    o.hasName = name != nullptr;
+    o.name = name ? name : L"";
+    o.hasType = true;
+    o.type = WPD_CONTENT_TYPE_UNSPECIFIED;
+    return SimAddPhantom(device, parent, o);
+}
