@@ -28,20 +28,22 @@ void ShowMessage(HWND owner, UINT textId, UINT style)
     ShowText(owner, text, style);
 }
 
-// Tells the user that the name was not saved, and where the settings are when the device
-// lost its file and only a local copy holds them.
+// Tells the user that the name was not saved, what the handheld holds, and where the local
+// copy with the new name is, when one was kept.
 void ShowNotSaved(HWND owner)
 {
     char format[MESSAGE_CHARS];
     char text[MESSAGE_CHARS + PATH_CHARS];
     char kept[PATH_CHARS];
 
-    if (!DevKeptCopyPath(kept)) {
+    int device = DevKeptCopyPath(kept);
+    if (!device) {
         ShowMessage(owner, IDS_NOT_SAVED, MB_OK | MB_ICONEXCLAMATION);
         return;
     }
     format[0] = '\0';
-    LoadStringA(hInstance, IDS_NOT_SAVED_KEPT, format, MESSAGE_CHARS);
+    LoadStringA(hInstance, device == DEV_KEPT_DEVICE_AS_IT_WAS ? IDS_NOT_SAVED_AS_IT_WAS : IDS_NOT_SAVED_KEPT,
+                format, MESSAGE_CHARS);
     wsprintfA(text, format, kept);   // wsprintf stops at 1024 characters; text holds 772
     ShowText(owner, text, MB_OK | MB_ICONEXCLAMATION);
 }

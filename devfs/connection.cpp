@@ -70,7 +70,7 @@ BOOL DevCopyFile(LPCSTR existingPath, LPCSTR newPath, BOOL failIfExists)
         return CopyFileA(existingPath, newPath, failIfExists);
     if (!DevDeviceReady())
         return 0;
-    return DevCopyFileOnDevice(existingPath, newPath);
+    return DevCopyFileOnDevice(existingPath, newPath, failIfExists);
 }
 
 BOOL DevDeleteFile(LPCSTR path)
@@ -159,5 +159,5 @@ int DevKeptCopyPath(LPSTR out)
     if (DevConnection.workingCopy.keptLocalPath[0] == '\0')
         return 0;
     lstrcpyA(out, DevConnection.workingCopy.keptLocalPath);
-    return 1;
+    return DevConnection.workingCopy.keptDeviceState;
 }

@@ -28,7 +28,9 @@ struct SearchSlot {
 struct WorkingCopy {
     char cachedDevicePath[DEV_PATH_CHARS];
     char cachedLocalPath[DEV_PATH_CHARS];
-    char keptLocalPath[DEV_PATH_CHARS];   // a copy left on disk because a write-back lost the device file
+    char keptLocalPath[DEV_PATH_CHARS];   // a copy left on disk because a write-back failed
+    int keptDeviceState;                  // what the device held then: DEV_KEPT_...
+    int realConfirmed;                    // the file was read whole, or read back, in this run
 };
 
 // Everything the layer holds, from DevStartup to DevShutdown.
@@ -40,11 +42,11 @@ struct DeviceConnection {
     WCHAR *RootFolderId;                 // folder holding the app folder; base of device paths
     WCHAR *AppFolderId;
     WCHAR *InfoFileId;
-    int infoFileIsLeftover;              // the file was found only under a name an interrupted replace left
     int readOnly;                        // the device was opened for reading only
     DWORD busyWaited;                    // milliseconds waited for busy devices in this run
     IPortableDeviceKeyCollection *nameKeys;          // the keys of every property read, made once
     IPortableDeviceKeyCollection *nameAndTypeKeys;
+    IPortableDeviceKeyCollection *nameAndSizeKeys;
     WorkingCopy workingCopy;
     SearchSlot search[DEV_SEARCH_SLOTS];
 };
@@ -60,8 +62,12 @@ DWORD DevGetProfileString(LPCSTR section, LPCSTR key, LPCSTR defaultValue,
                           LPSTR out, DWORD size, LPCSTR file);
 BOOL DevWriteProfileString(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file);
 int DevDevicePath(LPSTR out);
-// After a write that failed to reach the device and left it without its file: 1 with the
-// local file (260 characters) that holds the settings; 0 otherwise.
+// After a write that failed to reach the device: the local file (260 characters) that holds the
+// settings with the new value, and what the device holds; 0 when no copy was kept.
+enum {
+    DEV_KEPT_DEVICE_MAY_LACK_FILE = 1,   // the device was not seen holding a complete file
+    DEV_KEPT_DEVICE_AS_IT_WAS = 2,       // the device holds its file as it was before the write
+};
 int DevKeptCopyPath(LPSTR out);
 void DevStartup(int enableDevices);
 void DevShutdown(void);

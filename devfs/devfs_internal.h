@@ -67,48 +67,65 @@ void DevReleaseKeyCollections(void);
 // The file name (as above) and the content type, when readable, in one request.
 HRESULT GetObjectNameAndType(IPortableDeviceProperties *properties, LPCWSTR objectId, LPWSTR *name,
                              GUID *type, BOOL *hasType);
+// What a size is when the device does not give one.
+#define DEV_SIZE_UNKNOWN (~(ULONGLONG)0)
+// The file name (as above) and WPD_OBJECT_SIZE, or DEV_SIZE_UNKNOWN, in one request.
+HRESULT GetObjectNameAndSize(IPortableDeviceProperties *properties, LPCWSTR objectId, LPWSTR *name, ULONGLONG *size);
 
 // --- resolution (resolve.cpp); paths are prepared copies ('*' replaced by 'C') ---
 // What resolution answers when some component of the path matches no child: the device
 // answered, and there is no such object. A code of our own, so no device failure passes for it.
 #define DEV_E_NO_SUCH_OBJECT MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0E01)
+// A listing that must see every child's name met one without.
+#define DEV_E_NAMELESS_CHILD MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0E02)
 HRESULT ResolveObjectId(LPCSTR path, LPWSTR *out);
 HRESULT ResolveParentFolder(LPCSTR path, LPWSTR *parentOut, char *baseNameOut, char *extensionOut);
 HRESULT FindChildByName(LPCWSTR parentId, LPCWSTR name, LPWSTR *out);
 // One pass over a folder's children for several names: ids[i] is the first child whose name
-// equals names[i], or none; realNames[i] (when asked) its name as the device spells it.
-HRESULT FindChildrenByName(LPCWSTR parentId, const LPCWSTR *names, int count, LPWSTR *ids, LPWSTR *realNames);
+// equals names[i], or none; realNames[i] (when asked) its name as the device spells it. With
+// sizes asked, sizes[i] is that child's WPD_OBJECT_SIZE, and a child that gives no name fails
+// the listing (DEV_E_NAMELESS_CHILD): it might be one of the names.
+HRESULT FindChildrenByName(LPCWSTR parentId, const LPCWSTR *names, int count, LPWSTR *ids, LPWSTR *realNames,
+                           ULONGLONG *sizes);
 
 // --- transfers (transfer.cpp) ---
-HRESULT DownloadObject(IPortableDeviceContent *content, LPCWSTR objectId, LPCWSTR localPath);
+// A read that gave fewer or more bytes than the object's size: never taken for the file.
+#define DEV_E_INCOMPLETE MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0E03)
+// The object's bytes, read until the stream gives none, into a new local file; size (or
+// DEV_SIZE_UNKNOWN) is what the device says the object holds. A failure leaves no local file.
+HRESULT DownloadObject(IPortableDeviceContent *content, LPCWSTR objectId, ULONGLONG size, LPCWSTR localPath);
 HRESULT BuildObjectProperties(LPCWSTR parentId, LPCWSTR baseName, LPCWSTR extension,
                               DWORD sizeLow, DWORD sizeHigh, IPortableDeviceValues **valuesOut);
 // The local file opened for an upload, with its size; INVALID_HANDLE_VALUE when it cannot be.
 HANDLE OpenUploadSource(LPCWSTR localPath, DWORD *size);
 // Creates a new object from the whole local file: chunks of the device's optimal size, the
-// commit only when every byte went in. *newId (when asked) is the id the device gives it, or
-// none when the device does not tell.
+// commit only when every byte went in, the stream reverted when it never was. *newId (when
+// asked) is the id the device gives it, or none when the device does not tell.
 HRESULT WriteNewObject(IPortableDeviceContent *content, IPortableDeviceValues *values, HANDLE file, LPWSTR *newId);
 // Removes one object; S_OK only when the device says it is gone.
 HRESULT DeleteObject(LPCWSTR id);
-// S_OK when the object's bytes equal those of the open local file, S_FALSE when they differ.
-HRESULT CompareObjectWithFile(IPortableDeviceContent *content, LPCWSTR objectId, HANDLE file);
-BOOL DevCopyFileOnDevice(LPCSTR existingPath, LPCSTR newPath);
+// The object read whole against the open local file: S_OK when equal, S_FALSE when the object
+// reads whole and differs, else the failure (DEV_E_INCOMPLETE for a read of the wrong length).
+HRESULT CompareObjectWithFile(IPortableDeviceContent *content, LPCWSTR objectId, ULONGLONG size, HANDLE file);
+BOOL DevCopyFileOnDevice(LPCSTR existingPath, LPCSTR newPath, BOOL failIfExists);
 BOOL DevDeleteFileOnDevice(LPCSTR path);
 
-// --- replacing a file, and recovering one whose replace was interrupted (replace.cpp) ---
+// --- the settings file: read whole, replaced, recovered (replace.cpp) ---
 enum ReplaceOutcome {
-    REPLACE_DONE,        // the new content is under the real name
-    REPLACE_UNCHANGED,   // the device holds its file as it was (or held none and holds none)
-    REPLACE_KEEP_COPY,   // the device may lack a complete file under the real name: keep the local one
+    REPLACE_DONE,        // R was read back holding the new bytes
+    REPLACE_AS_IT_WAS,   // the device holds what it held before (nothing changed, or R read whole with other bytes)
+    REPLACE_MAY_LACK,    // the device was not seen holding a complete file under the real name
 };
 // Puts the local file on the device under devicePath, never leaving the device without a
-// complete copy of old or new under the real name or a leftover name.
-HRESULT ReplaceDeviceFile(LPCSTR localPath, LPCSTR devicePath, ReplaceOutcome *outcome);
-// The object a device path names, or, when it is missing, the leftover of an interrupted
-// replace (the new copy before the old); DEV_E_NO_SUCH_OBJECT only when its folder holds
-// neither.
-HRESULT ResolveFileOrLeftover(LPCSTR path, LPWSTR *out);
+// complete copy of old or new under the real name or a leftover name. realConfirmed: R was read
+// whole in this run. createOnly: only where the folder holds neither the file nor a leftover.
+HRESULT ReplaceDeviceFile(LPCSTR localPath, LPCSTR devicePath, int realConfirmed, int createOnly,
+                          ReplaceOutcome *outcome);
+// Downloads the file a device path names, whole: R, else N, else O, the first that reads whole.
+// DEV_E_NO_SUCH_OBJECT only when the folder, every child's name read, holds none of them. With
+// recover, a leftover read where R is missing is put back under R. *realRead: R was read whole
+// (or put back and read back).
+HRESULT ReadDeviceFile(LPCSTR devicePath, LPCSTR localPath, int recover, int *realRead);
 // 1 when name is a leftover name (a file name plus a leftover suffix); realName (260 units)
 // then receives that file name, spelled as in name.
 int DevLeftoverName(LPCWSTR name, WCHAR *realName);

@@ -43,7 +43,6 @@ static void ReleaseConnection(void)
     CoTaskMemFree(DevConnection.AppFolderId);
     CoTaskMemFree(DevConnection.InfoFileId);
     DevConnection.RootFolderId = DevConnection.AppFolderId = DevConnection.InfoFileId = NULL;
-    DevConnection.infoFileIsLeftover = 0;
 
     WorkingCopy *copy = &DevConnection.workingCopy;
     if (copy->cachedLocalPath[0] != '\0')
@@ -153,7 +152,6 @@ HRESULT SearchForAppFolder(int depth, BOOL parentIsAppFolder, LPWSTR grandparent
             DevConnection.RootFolderId = parentId;
             DevConnection.AppFolderId = objectId;
             DevConnection.InfoFileId = PendingLeftover;
-            DevConnection.infoFileIsLeftover = 1;
         } else {
             CoTaskMemFree(PendingLeftover);
         }

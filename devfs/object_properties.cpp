@@ -18,6 +18,9 @@ static IPortableDeviceKeyCollection **KeptKeys(const PROPERTYKEY *keys, int coun
     if (count == 2 && IsEqualPropertyKey(keys[0], WPD_OBJECT_ORIGINAL_FILE_NAME) &&
         IsEqualPropertyKey(keys[1], WPD_OBJECT_CONTENT_TYPE))
         return &DevConnection.nameAndTypeKeys;
+    if (count == 2 && IsEqualPropertyKey(keys[0], WPD_OBJECT_ORIGINAL_FILE_NAME) &&
+        IsEqualPropertyKey(keys[1], WPD_OBJECT_SIZE))
+        return &DevConnection.nameAndSizeKeys;
     return NULL;
 }
 
@@ -27,7 +30,9 @@ void DevReleaseKeyCollections(void)
         DevConnection.nameKeys->Release();
     if (DevConnection.nameAndTypeKeys != NULL)
         DevConnection.nameAndTypeKeys->Release();
-    DevConnection.nameKeys = DevConnection.nameAndTypeKeys = NULL;
+    if (DevConnection.nameAndSizeKeys != NULL)
+        DevConnection.nameAndSizeKeys->Release();
+    DevConnection.nameKeys = DevConnection.nameAndTypeKeys = DevConnection.nameAndSizeKeys = NULL;
 }
 
 // GetValues for the given keys of one object. S_FALSE from the device (some value could not
@@ -116,6 +121,23 @@ HRESULT GetObjectNameAndType(IPortableDeviceProperties *properties, LPCWSTR obje
         if (FAILED(hr) && *hasType && IsEqualGUID(*type, WPD_CONTENT_TYPE_FUNCTIONAL_OBJECT))
             hr = S_OK;
         *hasType = *hasType && SUCCEEDED(hr);
+        values->Release();
+    }
+    return hr;
+}
+
+HRESULT GetObjectNameAndSize(IPortableDeviceProperties *properties, LPCWSTR objectId, LPWSTR *name, ULONGLONG *size)
+{
+    const PROPERTYKEY keys[] = { WPD_OBJECT_ORIGINAL_FILE_NAME, WPD_OBJECT_SIZE };
+    IPortableDeviceValues *values = NULL;
+    *name = NULL;
+    *size = DEV_SIZE_UNKNOWN;
+    HRESULT hr = RequestValues(properties, objectId, keys, 2, &values);
+    if (SUCCEEDED(hr)) {
+        // A size the device cannot give only costs the check of a read's length.
+        if (FAILED(values->GetUnsignedLargeIntegerValue(WPD_OBJECT_SIZE, size)))
+            *size = DEV_SIZE_UNKNOWN;
+        hr = TakeString(values, WPD_OBJECT_ORIGINAL_FILE_NAME, name);
         values->Release();
     }
     return hr;

@@ -37,36 +37,27 @@ int EnsureWorkingCopy(LPCSTR devicePath)
         DeleteFileA(copy->cachedLocalPath);
     copy->cachedLocalPath[0] = '\0';
     copy->cachedDevicePath[0] = '\0';
+    copy->realConfirmed = 0;
     if (!DevNewTemporaryFile(copy->cachedLocalPath))
         return 0;
 
-    if (DevCopyFile(devicePath, copy->cachedLocalPath, 0)) {
+    // A file left only under a leftover name is put back under its own before anything else,
+    // in a session that may write: the app on the handheld cannot find it elsewhere.
+    HRESULT hr = ReadDeviceFile(devicePath, copy->cachedLocalPath, !DevConnection.readOnly, &copy->realConfirmed);
+    // Only a folder seen to hold neither the file nor a leftover of it lacks the file; the file
+    // is then created, and never over anything. A read that failed is never a reason to write.
+    if (hr == DEV_E_NO_SUCH_OBJECT) {
+        ReplaceOutcome outcome;
+        hr = CreateEmptyFile(copy->cachedLocalPath)
+                 ? ReplaceDeviceFile(copy->cachedLocalPath, devicePath, 0, 1, &outcome)
+                 : E_FAIL;
+    }
+    if (SUCCEEDED(hr)) {
         lstrcpyA(copy->cachedDevicePath, devicePath);
-        // Found only under a name an interrupted replace left, the app on the handheld cannot
-        // find it: put it back under its name before anything else. Should that fail, reads
-        // still find it and the next write puts it back.
-        if (DevConnection.infoFileIsLeftover && !DevConnection.readOnly) {
-            ReplaceOutcome outcome;
-            DevConnection.infoFileIsLeftover = 0;
-            ReplaceDeviceFile(copy->cachedLocalPath, devicePath, &outcome);
-        }
         return 1;
     }
-
-    // Only a folder that resolves and holds neither the file nor a leftover of its interrupted
-    // replace means the file is not there: any other doubt must never end in an empty file
-    // uploaded over the real one.
-    char prepared[DEV_PATH_CHARS];
-    LPWSTR id = NULL;
-    HRESULT hr = DevPrepareDevicePath(devicePath, prepared) ? ResolveFileOrLeftover(prepared, &id) : E_FAIL;
-    DevFreeId(id);   // there, but the download failed
-    if (hr == DEV_E_NO_SUCH_OBJECT && CreateEmptyFile(copy->cachedLocalPath)) {
-        if (DevCopyFile(copy->cachedLocalPath, devicePath, 0)) {
-            lstrcpyA(copy->cachedDevicePath, devicePath);
-            return 1;
-        }
-    }
-    // What is left on disk here is empty (a failed download deletes its partial file).
+    // What is left on disk here holds nothing of the device's (a failed download deletes its
+    // partial file).
     DeleteFileA(copy->cachedLocalPath);
     copy->cachedLocalPath[0] = '\0';
     return 0;
@@ -88,15 +79,16 @@ BOOL DevWriteProfileStringOnDevice(LPCSTR section, LPCSTR key, LPCSTR value, LPC
         return 0;
     BOOL result = WritePrivateProfileStringA(section, key, value, copy->cachedLocalPath);
     ReplaceOutcome outcome;
-    if (SUCCEEDED(ReplaceDeviceFile(copy->cachedLocalPath, file, &outcome)))
+    if (SUCCEEDED(ReplaceDeviceFile(copy->cachedLocalPath, file, copy->realConfirmed, 0, &outcome))) {
+        copy->realConfirmed = 1;   // R was read back holding these bytes
         return result;
-    // The next access downloads afresh. While the device holds its file the copy is of no
-    // use; where it may not, the copy may be all that is left and stays on disk.
-    if (outcome == REPLACE_KEEP_COPY)
-        lstrcpyA(copy->keptLocalPath, copy->cachedLocalPath);
-    else
-        DeleteFileA(copy->cachedLocalPath);
+    }
+    // The next access downloads afresh. The copy holds the new name, and the device was not
+    // seen holding it: the copy stays on disk, and what the device holds decides the message.
+    lstrcpyA(copy->keptLocalPath, copy->cachedLocalPath);
+    copy->keptDeviceState = outcome == REPLACE_AS_IT_WAS ? DEV_KEPT_DEVICE_AS_IT_WAS : DEV_KEPT_DEVICE_MAY_LACK_FILE;
     copy->cachedLocalPath[0] = '\0';
     copy->cachedDevicePath[0] = '\0';
+    copy->realConfirmed = 0;
     return 0;
 }

@@ -1,11 +1,10 @@
-// Replacing a device file without ever leaving the device without a complete copy of it, and
-// recovering a file whose replace was interrupted.
+// The settings file on a device: read whole, replaced without ever leaving the device without a
+// complete copy, and put back under its name when an interrupted replace left it elsewhere.
 //
 // R is the file's name as the device spells it, N is R".tessaly-new", O is R".tessaly-old".
-// An object exists on a device only once its stream is committed, so N and O, like R, are
-// always complete files. What the device holds after each step, and what the next run does
-// if this one is killed there (its discovery takes a folder holding R, N or O for the app
-// folder, and R is put back before the file is first used):
+// Every decision starts from one listing of the folder that sees all three. What the device
+// holds after each step of a replace, and what the next run does if this one is killed there
+// (its discovery takes a folder holding R, N or O for the app folder):
 //
 //   step                                device holds   the next run
 //   0  start                            R              uses R
@@ -13,36 +12,41 @@
 //   2  create N: write, commit          R N            uses R (old); its replace deletes N
 //   3  rename R to O                    N O            renames N to R and uses it (new)
 //   4  rename N to R                    R O            uses R (new); its replace deletes O
-//   5  check both names, delete O       R              uses R (new)
+//   5  read back both names, delete O   R              uses R (new)
 //
-// R is missing only while the request of step 4 is under way. A device that cannot rename
-// refuses step 3 with ERROR_NOT_SUPPORTED or E_NOTIMPL (for the call or as the name's own
-// result); every other failure is a failed write. Such a device goes on from R N:
-//   3' delete R                         N              copies N to R, deletes N, uses R (new)
+// R is missing from the moment step 3 acts until step 4 answers, busy waits included. A device
+// that cannot rename refuses step 3 with ERROR_NOT_SUPPORTED or E_NOTIMPL (for the call or as
+// the name's own result); every other failure is a failed write. Such a device goes on from R N,
+// and R is missing from 3' until 4' commits:
+//   3' delete R                         N              creates R from N, reads it back, deletes N
 //   4' create R: write, commit          R N            uses R (new); its replace deletes N
-//   5' delete N                         R              uses R (new)
-// When R is missing before the replace starts, R is simply created and leftovers then go.
+//   5' read R back whole, delete N      R              uses R (new)
+// A replace that finds no R creates R, reads it back whole, and only then deletes N and O.
 //
-// Nothing the device answers decides alone where data depends on it. Every rename's result
-// for the name is read, the new object's id comes from its stream, and an id is checked by
-// its name before it is used after a rename (devices may give renamed objects new ids, or
-// derive ids from names). After a failure that follows a call that may have changed the
-// device, Settle lists the folder and decides from what is there: R holding the new bytes is
-// done; R holding other bytes is the old file; without R, N (else O) gets the real name back,
-// or on a device that cannot rename R is written again, and the folder is looked at again.
-// Only a device seen holding R lets the local copy go.
+// Nothing is taken for the settings file, and no complete copy is deleted, because a listing
+// names it. A read counts only when it gives exactly the object's size. N and O are deleted only
+// while R is known complete in this run: read whole, or made by a rename whose result was read
+// back. An object created but never committed may stay as a phantom (listed, size 0, unreadable,
+// undeletable, holding its name until the handheld is reconnected): a phantom R is a missing R,
+// and a leftover that cannot be deleted ends the save with the device as it was.
 //
-// Recovery, for a folder holding N or O but no R: reads take N, else O (ResolveFileOrLeftover),
-// and the first read of a read-write session writes those bytes back under R, the way a
-// replace does when R is missing: R is created, and only then do the leftovers go. A
-// read-only session reads the leftover as it is.
+// After a failure that follows a call that may have changed the device, Settle lists the folder
+// and decides from what is there: R reading whole with the new bytes is done; R reading whole
+// with other bytes is the old file; without R, N (else O) gets the real name back, or on a device
+// that cannot rename R is written again, and the folder is looked at again, once more after the
+// last repair. The local copy goes only when R was read back holding the new bytes.
+//
+// Recovery, for a folder whose R is missing or does not read whole: reads take N, else O, the
+// first that reads whole. In a read-write session, when R is missing, that leftover is renamed to
+// R and its name read back (on a device that cannot rename, R is created from it and read back
+// whole); only then do the other leftovers go. A read-only session reads the leftover as it is.
 #include "devfs/devfs_internal.h"
 
 static const WCHAR NewSuffix[] = L".tessaly-new";
 static const WCHAR OldSuffix[] = L".tessaly-old";
 
 enum { NAME_REAL, NAME_NEW, NAME_OLD, NAME_COUNT };
-enum { SETTLE_ROUNDS = 3 };   // looks at the folder after a failure, each after one repair
+enum { SETTLE_REPAIRS = 3 };   // Settle looks once more after the last one
 
 struct Replace {
     LPWSTR folder;                            // RootFolderId borrowed; owned when ownsFolder
@@ -51,12 +55,14 @@ struct Replace {
     WCHAR base[DEV_PATH_CHARS];               // R split into base name and extension
     WCHAR extension[DEV_PATH_CHARS];
     LPWSTR ids[NAME_COUNT];                   // as the folder was last listed
-    WCHAR localPath[DEV_PATH_CHARS];          // the bytes wanted under R
-    HANDLE file;
+    ULONGLONG sizes[NAME_COUNT];
+    HANDLE file;                              // the bytes wanted under R
     DWORD size;
     IPortableDeviceProperties *properties;    // one service and one value set for all renames
     IPortableDeviceValues *rename;
     int renames;                              // 1 the device renames, 0 it cannot, -1 not known
+    int realConfirmed;                        // R is known complete in this run
+    int changed;                              // a call that may have changed the device was made
 };
 
 static void StartReplace(Replace *rp)
@@ -103,7 +109,9 @@ static int SetNames(Replace *rp, LPCWSTR base, LPCWSTR extension)
     return 1;
 }
 
-// Where R, N and O are now: one pass over the folder. realName (when asked) gets R's spelling.
+// Where R, N and O are now, and their sizes: one pass over the folder, which fails when some
+// child gives no name, since that child might be one of them. realName (when asked) gets R's
+// spelling.
 static HRESULT ListFolder(Replace *rp, LPWSTR *realName)
 {
     LPWSTR realNames[NAME_COUNT];
@@ -112,13 +120,50 @@ static HRESULT ListFolder(Replace *rp, LPWSTR *realName)
         CoTaskMemFree(rp->ids[i]);
         rp->ids[i] = NULL;
     }
-    HRESULT hr = FindChildrenByName(rp->folder, names, NAME_COUNT, rp->ids, realName != NULL ? realNames : NULL);
+    HRESULT hr = FindChildrenByName(rp->folder, names, NAME_COUNT, rp->ids, realName != NULL ? realNames : NULL,
+                                    rp->sizes);
     if (realName != NULL && SUCCEEDED(hr)) {
         *realName = realNames[NAME_REAL];
         CoTaskMemFree(realNames[NAME_NEW]);
         CoTaskMemFree(realNames[NAME_OLD]);
     }
     return hr;
+}
+
+// Resolves the folder and lists R, N and O in it. Reads only.
+static HRESULT OpenFolder(Replace *rp, LPCSTR devicePath)
+{
+    char prepared[DEV_PATH_CHARS];
+    char baseName[DEV_PATH_CHARS];
+    char extension[DEV_PATH_CHARS];
+    WCHAR wideBase[DEV_PATH_CHARS];
+    WCHAR wideExtension[DEV_PATH_CHARS];
+    if (!DevPrepareDevicePath(devicePath, prepared))
+        return E_FAIL;
+    HRESULT hr = ResolveParentFolder(prepared, &rp->folder, baseName, extension);
+    rp->ownsFolder = 1;
+    if (FAILED(hr))
+        return hr == DEV_E_NO_SUCH_OBJECT ? E_FAIL : hr;   // no folder: not a file known to be missing
+    if (!DevToWide(baseName, wideBase) || !DevToWide(extension, wideExtension) ||
+        !SetNames(rp, wideBase, wideExtension))
+        return E_FAIL;
+    LPWSTR realName = NULL;
+    hr = ListFolder(rp, &realName);
+    // The file keeps the name the device has: only A to Z can differ, so the base name keeps
+    // its length.
+    if (SUCCEEDED(hr) && realName != NULL && DevWideLength(realName) == DevWideLength(rp->names[NAME_REAL])) {
+        size_t baseLength = DevWideLength(wideBase);
+        lstrcpynW(wideBase, realName, (int)baseLength + 1);
+        SetNames(rp, wideBase, realName + baseLength);
+    }
+    CoTaskMemFree(realName);
+    return hr;
+}
+
+static HRESULT OpenLocal(Replace *rp, LPCWSTR localPath)
+{
+    rp->file = OpenUploadSource(localPath, &rp->size);
+    return rp->file == INVALID_HANDLE_VALUE ? E_FAIL : S_OK;
 }
 
 static HRESULT RenameServices(Replace *rp)
@@ -156,13 +201,19 @@ static HRESULT RenameObject(Replace *rp, LPCWSTR id, int to)
     return hr;
 }
 
-// Whether object id is now named names[which] on the device.
-static int NameIs(Replace *rp, LPCWSTR id, int which)
+// Whether object id is now named names[which] on the device, and as big as size where both
+// that and the device's size are known.
+static int NameIs(Replace *rp, LPCWSTR id, int which, ULONGLONG size)
 {
     LPWSTR name = NULL;
-    int same = id != NULL && rp->properties != NULL &&
-               SUCCEEDED(GetObjectStringProperty(rp->properties, id, WPD_OBJECT_ORIGINAL_FILE_NAME, &name)) &&
-               name != NULL && DevNameEqual(name, rp->names[which]);
+    ULONGLONG actual = DEV_SIZE_UNKNOWN;
+    HRESULT hr = id != NULL ? RenameServices(rp) : E_FAIL;
+    if (SUCCEEDED(hr))
+        hr = size == DEV_SIZE_UNKNOWN
+                 ? GetObjectStringProperty(rp->properties, id, WPD_OBJECT_ORIGINAL_FILE_NAME, &name)
+                 : GetObjectNameAndSize(rp->properties, id, &name, &actual);
+    int same = SUCCEEDED(hr) && name != NULL && DevNameEqual(name, rp->names[which]) &&
+               (actual == DEV_SIZE_UNKNOWN || actual == size);
     CoTaskMemFree(name);
     return same;
 }
@@ -171,6 +222,7 @@ static int NameIs(Replace *rp, LPCWSTR id, int which)
 static HRESULT CreateObject(Replace *rp, int which, LPWSTR *newId)
 {
     IPortableDeviceValues *values = NULL;
+    rp->changed = 1;
     HRESULT hr = BuildObjectProperties(rp->folder, rp->base, rp->extension, rp->size, 0, &values);
     // Built for R, so that an image stays one; only the file name differs under N.
     if (SUCCEEDED(hr) && which != NAME_REAL)
@@ -180,6 +232,12 @@ static HRESULT CreateObject(Replace *rp, int which, LPWSTR *newId)
     if (values != NULL)
         values->Release();
     return hr;
+}
+
+// Whether the object id holds exactly the local file's bytes, read whole.
+static int HoldsLocalFile(Replace *rp, LPCWSTR id)
+{
+    return id != NULL && CompareObjectWithFile(DevConnection.content, id, rp->size, rp->file) == S_OK;
 }
 
 // Deletes what the last listing found under names[which], if anything.
@@ -195,26 +253,54 @@ static HRESULT DeleteListed(Replace *rp, int which)
     return hr;
 }
 
-// Steps 3' to 5', once the device has refused to rename: N stays until R is committed again.
+// The leftovers, once R is known complete. One that stays is removed by a later replace.
+static void DeleteLeftovers(Replace *rp)
+{
+    DeleteListed(rp, NAME_NEW);
+    DeleteListed(rp, NAME_OLD);
+}
+
+// Creates R from the local file and reads it back whole before anything else goes.
+static HRESULT CreateReal(Replace *rp)
+{
+    LPWSTR realId = NULL;
+    HRESULT hr = CreateObject(rp, NAME_REAL, &realId);
+    if (SUCCEEDED(hr) && !HoldsLocalFile(rp, realId))
+        hr = E_FAIL;   // the folder tells what happened
+    CoTaskMemFree(realId);
+    return hr;
+}
+
+// Steps 3' to 5', once the device has refused to rename: N stays until R is read back.
 static HRESULT ReplaceWithoutRenaming(Replace *rp, LPCWSTR newId)
 {
     HRESULT hr = DeleteListed(rp, NAME_REAL);
     if (SUCCEEDED(hr))
-        hr = CreateObject(rp, NAME_REAL, NULL);
+        hr = CreateReal(rp);
     if (SUCCEEDED(hr))
-        DeleteObject(newId);   // N was never renamed, so its id still names it; should it stay, the next replace removes it
+        DeleteObject(newId);   // N was never renamed, so its id still names it
     return hr;
 }
 
 // Steps 1 to 5 over an existing R. S_OK only when the new file is known to be under R.
 static HRESULT ReplaceExisting(Replace *rp)
 {
-    LPWSTR newId = NULL;
-    HRESULT hr = DeleteListed(rp, NAME_NEW);   // names this run needs, held by an earlier one
+    // Leftovers beside an R never read in this run may be the only complete copy: R must read
+    // whole before they go. A phantom R never does, and the save ends with nothing changed.
+    HRESULT hr = S_OK;
+    if (!rp->realConfirmed && (rp->ids[NAME_NEW] != NULL || rp->ids[NAME_OLD] != NULL))
+        hr = CompareObjectWithFile(DevConnection.content, rp->ids[NAME_REAL], rp->sizes[NAME_REAL], rp->file);
+    if (FAILED(hr))
+        return hr;
+    // Names this run needs, held by an earlier one. One that cannot go (a phantom, until the
+    // handheld is reconnected) ends the save with the device as it was.
+    hr = DeleteListed(rp, NAME_NEW);
     if (SUCCEEDED(hr))
         hr = DeleteListed(rp, NAME_OLD);
-    if (SUCCEEDED(hr))
-        hr = CreateObject(rp, NAME_NEW, &newId);
+    if (FAILED(hr))
+        return hr;
+    LPWSTR newId = NULL;
+    hr = CreateObject(rp, NAME_NEW, &newId);
     if (SUCCEEDED(hr) && newId == NULL)
         hr = E_FAIL;   // without its id N cannot be renamed; the folder tells what to do
     if (SUCCEEDED(hr)) {
@@ -231,8 +317,9 @@ static HRESULT ReplaceExisting(Replace *rp)
     if (SUCCEEDED(hr))
         hr = RenameObject(rp, newId, NAME_REAL);
     // Both answers taken at their word would let a lying device, or one whose ids follow
-    // names, lose the file: the names are asked back before the old object goes.
-    if (SUCCEEDED(hr) && !(NameIs(rp, newId, NAME_REAL) && NameIs(rp, rp->ids[NAME_REAL], NAME_OLD)))
+    // names, lose the file: the names, and the new file's size, are asked back before the old
+    // object goes.
+    if (SUCCEEDED(hr) && !(NameIs(rp, newId, NAME_REAL, rp->size) && NameIs(rp, rp->ids[NAME_REAL], NAME_OLD, DEV_SIZE_UNKNOWN)))
         hr = E_FAIL;
     if (SUCCEEDED(hr))
         DeleteListed(rp, NAME_REAL);   // the old file, now under O; should it stay, the next replace removes it
@@ -240,14 +327,12 @@ static HRESULT ReplaceExisting(Replace *rp)
     return hr;
 }
 
-// R was not there: create it; what an interrupted replace left is stale once R is back.
-static HRESULT CreateMissing(Replace *rp)
+// R was not there: create it and read it back; only then may what an interrupted replace left go.
+static HRESULT ReplaceMissing(Replace *rp)
 {
-    HRESULT hr = CreateObject(rp, NAME_REAL, NULL);
-    if (SUCCEEDED(hr)) {
-        DeleteListed(rp, NAME_NEW);
-        DeleteListed(rp, NAME_OLD);
-    }
+    HRESULT hr = CreateReal(rp);
+    if (SUCCEEDED(hr))
+        DeleteLeftovers(rp);
     return hr;
 }
 
@@ -255,81 +340,103 @@ static HRESULT CreateMissing(Replace *rp)
 // A look that fails is taken again in the next round: the device may have been busy only.
 static HRESULT Settle(Replace *rp, ReplaceOutcome *outcome)
 {
-    HRESULT hr = E_FAIL;
-    *outcome = REPLACE_KEEP_COPY;   // until the device is seen holding R
-    for (int round = 0; round < SETTLE_ROUNDS; round++) {
-        hr = ListFolder(rp, NULL);
-        if (FAILED(hr))
-            continue;
-        if (rp->ids[NAME_REAL] != NULL) {
-            *outcome = REPLACE_UNCHANGED;   // R is complete, whatever it holds
-            hr = CompareObjectWithFile(DevConnection.content, rp->ids[NAME_REAL], rp->file);
-            if (FAILED(hr))
-                continue;
-            if (hr == S_OK)
-                *outcome = REPLACE_DONE;
-            DeleteListed(rp, NAME_NEW);   // beside a complete R, this run's leftovers only get in the way
-            DeleteListed(rp, NAME_OLD);
-            return hr == S_OK ? S_OK : E_FAIL;
+    *outcome = REPLACE_MAY_LACK;   // until the device is seen holding R
+    for (int look = 0;; look++) {
+        HRESULT hr = ListFolder(rp, NULL);
+        if (SUCCEEDED(hr) && rp->ids[NAME_REAL] != NULL) {
+            // R decides only when it reads whole: new bytes are done, other bytes the old file.
+            hr = CompareObjectWithFile(DevConnection.content, rp->ids[NAME_REAL], rp->sizes[NAME_REAL], rp->file);
+            if (SUCCEEDED(hr)) {
+                *outcome = hr == S_OK ? REPLACE_DONE : REPLACE_AS_IT_WAS;
+                DeleteLeftovers(rp);   // beside a complete R, they only get in the way
+                return hr == S_OK ? S_OK : E_FAIL;
+            }
+        } else if (SUCCEEDED(hr)) {
+            int source = rp->ids[NAME_NEW] != NULL ? NAME_NEW : rp->ids[NAME_OLD] != NULL ? NAME_OLD : -1;
+            if (source < 0)
+                return E_FAIL;   // the device holds nothing: only the local copy has the settings
+            if (look < SETTLE_REPAIRS) {
+                if (rp->renames != 0 && IsDefiniteRefusal(RenameObject(rp, rp->ids[source], NAME_REAL)))
+                    rp->renames = 0;
+                if (rp->renames == 0)
+                    CreateObject(rp, NAME_REAL, NULL);
+            }
         }
-        *outcome = REPLACE_KEEP_COPY;
-        int source = rp->ids[NAME_NEW] != NULL ? NAME_NEW : rp->ids[NAME_OLD] != NULL ? NAME_OLD : -1;
-        if (source < 0)
-            return E_FAIL;   // the device holds nothing: only the local copy has the settings
-        if (rp->renames != 0 && IsDefiniteRefusal(RenameObject(rp, rp->ids[source], NAME_REAL)))
-            rp->renames = 0;
-        if (rp->renames == 0)
-            CreateObject(rp, NAME_REAL, NULL);
-        hr = E_FAIL;   // whatever the device answered, the next round looks
+        if (look == SETTLE_REPAIRS)
+            return E_FAIL;
     }
-    return FAILED(hr) ? hr : E_FAIL;
 }
 
-// Resolves the folder, lists R, N and O, opens the local file. Reads only.
-static HRESULT PrepareReplace(Replace *rp, LPCSTR localPath, LPCSTR devicePath)
+HRESULT ReplaceDeviceFile(LPCSTR localPath, LPCSTR devicePath, int realConfirmed, int createOnly,
+                          ReplaceOutcome *outcome)
 {
-    char prepared[DEV_PATH_CHARS];
-    char baseName[DEV_PATH_CHARS];
-    char extension[DEV_PATH_CHARS];
-    WCHAR wideBase[DEV_PATH_CHARS];
-    WCHAR wideExtension[DEV_PATH_CHARS];
-    if (!DevPrepareDevicePath(devicePath, prepared) || !DevToWide(localPath, rp->localPath))
-        return E_FAIL;
-    rp->file = OpenUploadSource(rp->localPath, &rp->size);
-    if (rp->file == INVALID_HANDLE_VALUE)
-        return E_FAIL;
-    HRESULT hr = ResolveParentFolder(prepared, &rp->folder, baseName, extension);
-    rp->ownsFolder = 1;
-    if (FAILED(hr))
-        return hr;
-    if (!DevToWide(baseName, wideBase) || !DevToWide(extension, wideExtension) ||
-        !SetNames(rp, wideBase, wideExtension))
-        return E_FAIL;
-    LPWSTR realName = NULL;
-    hr = ListFolder(rp, &realName);
-    // The file keeps the name the device has: only A to Z can differ, so the base name keeps
-    // its length.
-    if (SUCCEEDED(hr) && realName != NULL && DevWideLength(realName) == DevWideLength(rp->names[NAME_REAL])) {
-        size_t baseLength = DevWideLength(wideBase);
-        lstrcpynW(wideBase, realName, (int)baseLength + 1);
-        SetNames(rp, wideBase, realName + baseLength);
-    }
-    CoTaskMemFree(realName);
+    Replace rp;
+    WCHAR wideLocal[DEV_PATH_CHARS];
+    StartReplace(&rp);
+    rp.realConfirmed = realConfirmed;
+    *outcome = REPLACE_AS_IT_WAS;   // nothing is changed until the folder has been listed
+    HRESULT hr = DevToWide(localPath, wideLocal) ? OpenLocal(&rp, wideLocal) : E_FAIL;
+    if (SUCCEEDED(hr))
+        hr = OpenFolder(&rp, devicePath);
+    if (SUCCEEDED(hr) && createOnly && (rp.ids[NAME_REAL] != NULL || rp.ids[NAME_NEW] != NULL || rp.ids[NAME_OLD] != NULL))
+        hr = HRESULT_FROM_WIN32(ERROR_FILE_EXISTS);   // a create never replaces anything
+    else if (SUCCEEDED(hr) && createOnly)
+        hr = CreateObject(&rp, NAME_REAL, NULL);
+    else if (SUCCEEDED(hr))
+        hr = rp.ids[NAME_REAL] != NULL ? ReplaceExisting(&rp) : ReplaceMissing(&rp);
+    if (SUCCEEDED(hr))
+        *outcome = REPLACE_DONE;
+    else if (rp.changed && !createOnly)
+        hr = Settle(&rp, outcome);
+    EndReplace(&rp);
     return hr;
 }
 
-HRESULT ReplaceDeviceFile(LPCSTR localPath, LPCSTR devicePath, ReplaceOutcome *outcome)
+// R was missing and source was read whole into the local file: it takes the real name back.
+// S_OK only when R is then known to hold it; the other leftovers go only then.
+static HRESULT Recover(Replace *rp, int source, LPCWSTR localPath)
+{
+    HRESULT hr = OpenLocal(rp, localPath);
+    if (SUCCEEDED(hr))
+        hr = RenameObject(rp, rp->ids[source], NAME_REAL);
+    if (IsDefiniteRefusal(hr)) {
+        hr = CreateReal(rp);
+        if (SUCCEEDED(hr))
+            DeleteLeftovers(rp);
+        return hr;
+    }
+    // Devices that give renamed objects other ids do not say here; the next write reads R whole.
+    if (SUCCEEDED(hr) && !NameIs(rp, rp->ids[source], NAME_REAL, rp->sizes[source]))
+        hr = E_FAIL;
+    if (SUCCEEDED(hr)) {
+        CoTaskMemFree(rp->ids[source]);
+        rp->ids[source] = NULL;
+        DeleteLeftovers(rp);
+    }
+    return hr;
+}
+
+HRESULT ReadDeviceFile(LPCSTR devicePath, LPCSTR localPath, int recover, int *realRead)
 {
     Replace rp;
+    WCHAR wideLocal[DEV_PATH_CHARS];
     StartReplace(&rp);
-    *outcome = REPLACE_UNCHANGED;   // nothing is changed until the preparation is done
-    HRESULT hr = PrepareReplace(&rp, localPath, devicePath);
+    *realRead = 0;
+    HRESULT hr = DevToWide(localPath, wideLocal) ? OpenFolder(&rp, devicePath) : E_FAIL;
     if (SUCCEEDED(hr)) {
-        hr = rp.ids[NAME_REAL] != NULL ? ReplaceExisting(&rp) : CreateMissing(&rp);
-        if (SUCCEEDED(hr))
-            *outcome = REPLACE_DONE;
-        else
-            hr = Settle(&rp, outcome);
+        // Only a folder that holds none of the three names lacks the file.
+        hr = DEV_E_NO_SUCH_OBJECT;
+        int source = -1;
+        for (int i = NAME_REAL; source < 0 && i < NAME_COUNT; i++) {
+            if (rp.ids[i] == NULL)
+                continue;
+            hr = DownloadObject(DevConnection.content, rp.ids[i], rp.sizes[i], wideLocal);
+            if (SUCCEEDED(hr))
+                source = i;
+        }
+        *realRead = source == NAME_REAL;
+        if (source > NAME_REAL && recover && rp.ids[NAME_REAL] == NULL)
+            *realRead = SUCCEEDED(Recover(&rp, source, wideLocal));
     }
     EndReplace(&rp);
     return hr;
@@ -347,38 +454,4 @@ int DevLeftoverName(LPCWSTR name, WCHAR *realName)
         }
     }
     return 0;
-}
-
-HRESULT ResolveFileOrLeftover(LPCSTR path, LPWSTR *out)
-{
-    HRESULT hr = ResolveObjectId(path, out);
-    if (hr != DEV_E_NO_SUCH_OBJECT)
-        return hr;
-    char baseName[DEV_PATH_CHARS];
-    char extension[DEV_PATH_CHARS];
-    WCHAR wideBase[DEV_PATH_CHARS];
-    WCHAR wideExtension[DEV_PATH_CHARS];
-    Replace rp;
-    StartReplace(&rp);
-    hr = ResolveParentFolder(path, &rp.folder, baseName, extension);
-    rp.ownsFolder = 1;
-    if (hr == DEV_E_NO_SUCH_OBJECT)
-        hr = E_FAIL;   // no folder: not a file known to be missing
-    if (SUCCEEDED(hr) && !(DevToWide(baseName, wideBase) && DevToWide(extension, wideExtension) &&
-                           SetNames(&rp, wideBase, wideExtension)))
-        hr = DEV_E_NO_SUCH_OBJECT;
-    if (SUCCEEDED(hr))
-        hr = ListFolder(&rp, NULL);
-    if (SUCCEEDED(hr)) {
-        // The complete new copy wins over the old one.
-        int found = rp.ids[NAME_NEW] != NULL ? NAME_NEW : rp.ids[NAME_OLD] != NULL ? NAME_OLD : -1;
-        if (found < 0) {
-            hr = DEV_E_NO_SUCH_OBJECT;
-        } else {
-            *out = rp.ids[found];
-            rp.ids[found] = NULL;
-        }
-    }
-    EndReplace(&rp);
-    return hr;
 }

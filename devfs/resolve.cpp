@@ -29,7 +29,8 @@ static HRESULT ResolveDirectory(const DevPathParts *parts, LPWSTR *out)
     return ResolveObjectId(folderPath, out);
 }
 
-HRESULT FindChildrenByName(LPCWSTR parentId, const LPCWSTR *names, int count, LPWSTR *ids, LPWSTR *realNames)
+HRESULT FindChildrenByName(LPCWSTR parentId, const LPCWSTR *names, int count, LPWSTR *ids, LPWSTR *realNames,
+                           ULONGLONG *sizes)
 {
     IPortableDeviceProperties *properties = NULL;
     IEnumPortableDeviceObjectIDs *children = NULL;
@@ -38,6 +39,8 @@ HRESULT FindChildrenByName(LPCWSTR parentId, const LPCWSTR *names, int count, LP
         ids[i] = NULL;
         if (realNames != NULL)
             realNames[i] = NULL;
+        if (sizes != NULL)
+            sizes[i] = DEV_SIZE_UNKNOWN;
     }
     HRESULT hr = DevConnection.content->Properties(&properties);
     if (FAILED(hr))
@@ -57,7 +60,12 @@ HRESULT FindChildrenByName(LPCWSTR parentId, const LPCWSTR *names, int count, LP
         if (FAILED(hr))
             break;
         LPWSTR childName = NULL;
-        hr = GetObjectStringProperty(properties, child, WPD_OBJECT_ORIGINAL_FILE_NAME, &childName);
+        ULONGLONG size = DEV_SIZE_UNKNOWN;
+        hr = sizes != NULL ? GetObjectNameAndSize(properties, child, &childName, &size)
+                           : GetObjectStringProperty(properties, child, WPD_OBJECT_ORIGINAL_FILE_NAME, &childName);
+        // Where a name's absence decides something, a file that gives no name might be the one.
+        if (SUCCEEDED(hr) && childName == NULL && sizes != NULL)
+            hr = DEV_E_NAMELESS_CHILD;
         if (FAILED(hr)) {
             CoTaskMemFree(child);
             break;
@@ -74,6 +82,8 @@ HRESULT FindChildrenByName(LPCWSTR parentId, const LPCWSTR *names, int count, LP
             continue;
         }
         ids[match] = child;
+        if (sizes != NULL)
+            sizes[match] = size;
         if (realNames != NULL)
             realNames[match] = childName;
         else
@@ -97,7 +107,7 @@ HRESULT FindChildrenByName(LPCWSTR parentId, const LPCWSTR *names, int count, LP
 
 HRESULT FindChildByName(LPCWSTR parentId, LPCWSTR name, LPWSTR *out)
 {
-    return FindChildrenByName(parentId, &name, 1, out, NULL);
+    return FindChildrenByName(parentId, &name, 1, out, NULL, NULL);
 }
 
 HRESULT ResolveObjectId(LPCSTR path, LPWSTR *out)

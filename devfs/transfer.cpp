@@ -20,9 +20,13 @@ static int IsImageExtension(LPCWSTR extension)
     return 0;
 }
 
-// Reads the object's bytes into the open local file, or, with compare, reads them against
-// it: S_OK when written (or equal), S_FALSE when they differ, else the failure.
-static HRESULT StreamObject(IPortableDeviceContent *content, LPCWSTR objectId, HANDLE file, BOOL compare)
+// Reads the whole object into the open local file, or, with compare, against it: S_OK when
+// written (or equal), S_FALSE when the device's bytes differ from the file's, DEV_E_INCOMPLETE
+// when the stream ends before or runs past the object's size, else the failure. A stream says
+// it has ended only by giving no bytes: any success with bytes is data (drivers answer S_FALSE
+// with the last chunk), and a link that ends early while saying all is well is caught by the size.
+static HRESULT StreamObject(IPortableDeviceContent *content, LPCWSTR objectId, ULONGLONG size, HANDLE file,
+                            BOOL compare)
 {
     IPortableDeviceResources *resources = NULL;
     IStream *stream = NULL;
@@ -33,39 +37,53 @@ static HRESULT StreamObject(IPortableDeviceContent *content, LPCWSTR objectId, H
     DWORD chunk = ChunkSize(optimal);
     BYTE buffer[TRANSFER_BUFFER];
     BYTE local[TRANSFER_BUFFER];
+    ULONGLONG total = 0;
+    BOOL differs = FALSE;
     while (SUCCEEDED(hr)) {
         ULONG got = 0;
         DWORD done = 0;
         hr = DevRetryBusy([&] { return stream->Read(buffer, chunk, &got); });
         if (FAILED(hr))
             break;
-        if (got > chunk) {
-            hr = E_FAIL;
+        hr = S_OK;
+        if (got == 0)
+            break;
+        total += got;
+        if (got > chunk || (size != DEV_SIZE_UNKNOWN && total > size)) {
+            hr = DEV_E_INCOMPLETE;
         } else if (compare) {
-            // Where the device's bytes end, the local file must end too.
-            if (!ReadFile(file, local, got == 0 ? 1 : got, &done, NULL))
+            // The whole object is read even once it differs: only a complete one is the old file.
+            if (!differs && !ReadFile(file, local, got, &done, NULL))
                 hr = E_FAIL;
-            else if (done != got || memcmp(buffer, local, got) != 0)
-                hr = S_FALSE;
-        } else if (got != 0 && (!WriteFile(file, buffer, got, &done, NULL) || done != got)) {
+            else if (!differs && (done != got || memcmp(buffer, local, got) != 0))
+                differs = TRUE;
+        } else if (!WriteFile(file, buffer, got, &done, NULL) || done != got) {
             hr = E_FAIL;
         }
-        if (got == 0 || hr != S_OK)
-            break;
+    }
+    if (SUCCEEDED(hr) && size != DEV_SIZE_UNKNOWN && total != size)
+        hr = DEV_E_INCOMPLETE;
+    if (SUCCEEDED(hr) && compare && !differs) {
+        // Where the device's bytes end, the local file must end too.
+        DWORD done = 0;
+        if (!ReadFile(file, local, 1, &done, NULL))
+            hr = E_FAIL;
+        else if (done != 0)
+            differs = TRUE;
     }
     if (stream != NULL)
         stream->Release();
     if (resources != NULL)
         resources->Release();
-    return hr;
+    return hr == S_OK && differs ? S_FALSE : hr;
 }
 
-HRESULT DownloadObject(IPortableDeviceContent *content, LPCWSTR objectId, LPCWSTR localPath)
+HRESULT DownloadObject(IPortableDeviceContent *content, LPCWSTR objectId, ULONGLONG size, LPCWSTR localPath)
 {
     HANDLE file = CreateFileW(localPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return E_FAIL;
-    HRESULT hr = StreamObject(content, objectId, file, FALSE);
+    HRESULT hr = StreamObject(content, objectId, size, file, FALSE);
     CloseHandle(file);
     if (FAILED(hr))
         DeleteFileW(localPath);   // never leave a partial copy behind
@@ -111,6 +129,7 @@ HRESULT WriteNewObject(IPortableDeviceContent *content, IPortableDeviceValues *v
 {
     IStream *stream = NULL;
     DWORD optimal = 0;
+    BOOL committed = FALSE;
     if (newId != NULL)
         *newId = NULL;
     if (SetFilePointer(file, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
@@ -129,6 +148,7 @@ HRESULT WriteNewObject(IPortableDeviceContent *content, IPortableDeviceValues *v
             if (FAILED(hr))
                 break;
             hr = S_OK;
+            committed = TRUE;
             // The id is known only once the object exists; without it the caller looks by name.
             IPortableDeviceDataStream *data = NULL;
             if (newId != NULL && SUCCEEDED(stream->QueryInterface(IID_IPortableDeviceDataStream, (void **)&data))) {
@@ -144,8 +164,13 @@ HRESULT WriteNewObject(IPortableDeviceContent *content, IPortableDeviceValues *v
         if (FAILED(DevRetryBusy([&] { return stream->Write(buffer, got, &written); })) || written != got)
             hr = E_FAIL;
     }
-    if (stream != NULL)
-        stream->Release();   // uncommitted: the device drops the new object
+    if (stream != NULL) {
+        // Abandoned before its commit: reverted, so that the driver and the phone drop what was
+        // begun instead of leaving a name nothing else may take.
+        if (!committed)
+            DevRetryBusy([&] { return stream->Revert(); });
+        stream->Release();
+    }
     return hr;
 }
 
@@ -204,28 +229,21 @@ BOOL DevDeleteFileOnDevice(LPCSTR path)
     return SUCCEEDED(hr);
 }
 
-HRESULT CompareObjectWithFile(IPortableDeviceContent *content, LPCWSTR objectId, HANDLE file)
+HRESULT CompareObjectWithFile(IPortableDeviceContent *content, LPCWSTR objectId, ULONGLONG size, HANDLE file)
 {
     if (SetFilePointer(file, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
         return E_FAIL;
-    return StreamObject(content, objectId, file, TRUE);
+    return StreamObject(content, objectId, size, file, TRUE);
 }
 
-BOOL DevCopyFileOnDevice(LPCSTR existingPath, LPCSTR newPath)
+BOOL DevCopyFileOnDevice(LPCSTR existingPath, LPCSTR newPath, BOOL failIfExists)
 {
-    char prepared[DEV_PATH_CHARS];
-    WCHAR localPath[DEV_PATH_CHARS];
     if (DevIsDevicePath(existingPath) && DevIsDevicePath(newPath))
         return 0;   // device-to-device copies are not supported
-
     if (DevIsDevicePath(existingPath)) {
-        LPWSTR id = NULL;
-        if (!DevPrepareDevicePath(existingPath, prepared) || FAILED(ResolveFileOrLeftover(prepared, &id)))
-            return 0;
-        HRESULT hr = DevToWide(newPath, localPath) ? DownloadObject(DevConnection.content, id, localPath) : E_FAIL;
-        DevFreeId(id);
-        return SUCCEEDED(hr);
+        int realRead = 0;
+        return SUCCEEDED(ReadDeviceFile(existingPath, newPath, 0, &realRead));
     }
     ReplaceOutcome outcome;
-    return SUCCEEDED(ReplaceDeviceFile(existingPath, newPath, &outcome));
+    return SUCCEEDED(ReplaceDeviceFile(existingPath, newPath, 0, failIfExists, &outcome));
 }

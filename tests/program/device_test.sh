@@ -122,7 +122,29 @@ expect "$(probe windows | sed -n 's/^count //p')" "0" "no window left over"
 
 # ---- writes that fail: said in one message box, exit code still 0 ----
 
-NOT_SAVED='The name was not saved: its settings file could not be written.'
+# kept_copy: the working copy a failed write left in the prefix's temporary folder ("" if none).
+kept_copy() {
+  ls "$WINEPREFIX"/drive_c/users/*/Temp/TMP*.tmp 2>/dev/null | head -1
+}
+
+# expect_kept_copy_message NAME BEFORE AFTER WHAT: the message box of a write that failed is
+# BEFORE, the kept copy's path, then AFTER (line feeds written \\n); the copy holds NAME, and is
+# removed afterwards.
+expect_kept_copy_message() {
+  local name=$1 before=$2 after=$3 what=$4 kept kept_dos
+  kept=$(kept_copy)
+  expect "$(ini_name "${kept:-/nonexistent}")" "$name" "the working copy holding the new name stays in the temporary folder"
+  kept_dos=$(winepath -w "${kept:-/nonexistent}" 2>/dev/null | tr -d '\r' | sed 's/\\/\\\\/g')
+  expect "$(cat "$CASE_DIR/box.txt")" "$before$kept_dos$after" "$what"
+  rm -f "${kept:-/nonexistent}"
+}
+
+# expect_as_it_was_message NAME: the message of a write that failed with the device's file as it was.
+expect_as_it_was_message() {
+  expect_kept_copy_message "$1" \
+    "The name was not saved. The handheld's settings file is as it was.\\n\\nReconnect the handheld to the desktop and try again.\\n\\nA copy with the new name is in:\\n" "" \
+    "the message says the name was not saved, the handheld's file is as it was, and where the copy is"
+}
 
 case_begin "short writes on a handheld that renames: the old file never leaves its name, the user is told"
 case_start
@@ -130,8 +152,8 @@ use_devsim "${HANDHELD/storage Internal storage/shortwrites
 storage Internal storage}"
 run_start "\"$EXE_DOS\" Unsaved Name"
 message_box "(none)"
-run_wait
-expect "$(cat "$CASE_DIR/box.txt")" "$NOT_SAVED" "the message says the name was not saved"
+KEPT_COPY=1 run_wait
+expect_as_it_was_message "Unsaved Name"
 expect "$(device_name "$SETTINGS")" "Device Phone" "the device keeps its settings file, unchanged"
 other_lines_kept
 
@@ -142,8 +164,8 @@ rename-refused
 storage Internal storage}"
 run_start "\"$EXE_DOS\" Unsaved Name"
 message_box "(none)"
-run_wait
-expect "$(cat "$CASE_DIR/box.txt")" "$NOT_SAVED" "the message says the name was not saved"
+KEPT_COPY=1 run_wait
+expect_as_it_was_message "Unsaved Name"
 expect "$(device_name "$SETTINGS")" "Device Phone" "the device keeps its settings file, unchanged"
 expect "$(app_folder_files)" "Corvane_Info.ini" "nothing left beside it"
 
@@ -164,13 +186,9 @@ expect "$(grep -E '^(exit|timeout|error)' <<<"$out" | head -1)" "exit 0" "progra
 expect "$(device_file "$SETTINGS")" "<no file>" "the file is not under its name"
 expect "$(device_name 'Internal storage/Corvane/Corvane_Info.ini.tessaly-new')" "Unsaved Name" \
   "the complete new copy is still on the handheld, under its own name"
-kept=$(ls "$WINEPREFIX"/drive_c/users/*/Temp/TMP*.tmp 2>/dev/null | head -1)
-expect "$(ini_name "${kept:-/nonexistent}")" "Unsaved Name" "the working copy holding the new name stays in the temporary folder"
-kept_dos=$(winepath -w "${kept:-/nonexistent}" 2>/dev/null | tr -d '\r' | sed 's/\\/\\\\/g')
-expect "$(cat "$CASE_DIR/box.txt")" \
-  "The name was not saved, and the handheld may not hold its settings file.\\n\\nA copy with the new name is in:\\n$kept_dos\\n\\nCopy it to the folder Corvane on the handheld as Corvane_Info.ini." \
-  "the message names the file that holds the settings"
-rm -f "${kept:-/nonexistent}"
+expect_kept_copy_message "Unsaved Name" \
+  "The name was not saved, and the handheld may not hold its settings file.\\n\\nA copy with the new name is in:\\n" \
+  "\\n\\nCopy it to the folder Corvane on the handheld as Corvane_Info.ini." "the message names the file that holds the settings"
 # The next run, on the handheld as this one left it: the new copy is read and put back.
 cp "$CASE_DIR/state.txt" "$CASE_DIR/next.txt"
 DEVSIM_SCENARIO=$(winepath -w "$CASE_DIR/next.txt")
@@ -210,8 +228,8 @@ if WIN=$(find_window '^Tessaly$'); then
 else
   fail "xdotool cannot see the dialog: $INFO"; probe close Tessaly >/dev/null
 fi
-run_wait
-expect "$(cat "$CASE_DIR/box.txt")" "$NOT_SAVED" "the message says the name was not saved"
+KEPT_COPY=1 run_wait
+expect_as_it_was_message "Not saved"
 expect "$(device_name "$SETTINGS")" "Device Phone" "the device keeps its settings file, unchanged"
 
 # ---- where the file is ----

@@ -1,5 +1,6 @@
 // DeviceTest: the shared set-up and the end-of-test leak checks for device tests.
 #include "support/device_fixture.h"
+#include "support/local_files.h"
 #include "devfs/devfs_internal.h"
 
 namespace {
@@ -39,6 +40,7 @@ void DeviceTest::SetUp()
     DevBusyWait = CountBusyWait;   // tests count the waits for busy devices instead of sleeping
     ResetBusyWaits();
     liveAtStart_ = DevsimLiveObjects();
+    tmpAtStart_ = WorkingCopyFiles();
     hr = DevsimRegisterInProcess();
     ASSERT_EQ(S_OK, hr) << "devsim could not register its classes in-process";
     hr = DevsimInstallMallocSpy();
@@ -55,6 +57,12 @@ void DeviceTest::TearDown()
     EXPECT_EQ(0, DevsimOutstandingBlocks())
         << DevsimOutstandingBlocks() << " CoTaskMemAlloc block(s) were never freed: an object id, "
         << "property string or PROPVARIANT was leaked";
+    // A copy a test keeps on purpose is its own to delete; any other would pile up in the
+    // temporary folder that the program tests' prefixes start from.
+    std::set<std::string> left = NewFiles(tmpAtStart_, WorkingCopyFiles());
+    EXPECT_TRUE(left.empty()) << left.size() << " working copy file(s) left in " << TempFolder() << ", e.g. "
+                              << (left.empty() ? "" : *left.begin());
+    for (const std::string &file : left) DeleteFileA(file.c_str());
     DevsimRevokeMallocSpy();
     DevsimRevokeInProcess();
     DevBusyWait = Sleep;

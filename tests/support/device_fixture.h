@@ -5,6 +5,7 @@
 #define TESSALY_TESTS_DEVICE_FIXTURE_H
 
 #include <gtest/gtest.h>
+#include <set>
 #include <string>
 #include "devsim/devsim.h"
 
@@ -35,6 +36,7 @@ protected:
     bool shutDown_ = false;
     bool comReady_ = false;
     long liveAtStart_ = 0;   // a leak in an earlier test of the same process is not ours
+    std::set<std::string> tmpAtStart_;   // working copies in the temporary folder before the test
 };
 
 #endif

@@ -258,7 +258,9 @@ TEST_F(TransferTest, EmptyFileUploadsAsObjectOfSizeZeroWithImmediateCommit)
     Shutdown();
 }
 
-TEST_F(TransferTest, UploadReplacesTheObjectWithANewOneOfTheSameName)
+// Without failIfExists an upload replaces the object of its name with a new one; with it, an
+// upload only creates, and refuses where the folder holds the file or a leftover of a replace.
+TEST_F(TransferTest, UploadReplacesTheObjectOfItsNameUnlessFailIfExistsSaysCreateOnly)
 {
     int app = Object(L"Internal storage\\Corvane");
     std::string local = scratch_ + "new.ini";
@@ -266,7 +268,10 @@ TEST_F(TransferTest, UploadReplacesTheObjectWithANewOneOfTheSameName)
     StartOnDevice();
     int old = Object(SettingsObject);
     std::wstring oldId = DevsimObjectId(device_, old);
-    ASSERT_TRUE(DevCopyFile(local.c_str(), SettingsFile, TRUE)) << "upload over an existing object failed";
+    EXPECT_FALSE(DevCopyFile(local.c_str(), SettingsFile, TRUE)) << "a create-only upload over an existing object succeeded";
+    EXPECT_EQ(old, Object(SettingsObject)) << "a create-only upload replaced the existing object";
+    EXPECT_EQ(DemoContent, DevsimData(device_, old)) << "a create-only upload changed the existing object";
+    ASSERT_TRUE(DevCopyFile(local.c_str(), SettingsFile, FALSE)) << "upload over an existing object failed";
     int now = Object(SettingsObject);
     ASSERT_GE(now, 0) << "after the upload the settings file is gone";
     EXPECT_FALSE(DevsimExists(device_, old)) << "the old object was not deleted";
@@ -274,6 +279,14 @@ TEST_F(TransferTest, UploadReplacesTheObjectWithANewOneOfTheSameName)
     EXPECT_EQ(L"Corvane_Info.ini", DevsimName(device_, now)) << "the new object has another name";
     EXPECT_EQ(1u, DevsimChildren(device_, app).size()) << "the app folder should hold exactly the one new file";
     EXPECT_EQ("[Corvane]\r\nName=Replaced\r\n", DevsimData(device_, now)) << "the new object holds other bytes";
+
+    DevsimRemove(device_, now);
+    DevsimAddFile(device_, app, L"Corvane_Info.ini.tessaly-old", DemoContent);
+    EXPECT_FALSE(DevCopyFile(local.c_str(), SettingsFile, TRUE)) << "a create-only upload beside a leftover succeeded";
+    EXPECT_LT(Object(SettingsObject), 0) << "a create-only upload created the file beside a leftover";
+    DevsimRemove(device_, Object(L"Internal storage\\Corvane\\Corvane_Info.ini.tessaly-old"));
+    EXPECT_TRUE(DevCopyFile(local.c_str(), SettingsFile, TRUE)) << "a create-only upload into a folder without the file failed";
+    EXPECT_GE(Object(SettingsObject), 0) << "the create-only upload did not create the file";
     Shutdown();
 }
 

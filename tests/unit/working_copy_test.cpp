@@ -179,11 +179,11 @@ TEST_F(WorkingCopyTest, DoubtfulExistenceNeverUploadsAnEmptyFile)
     Shutdown();
 }
 
-// A failed write-back returns 0 and the next access starts afresh. Where the device still
-// holds its file under its name the local copy is deleted; where it may not, the copy stays
-// on disk, DevKeptCopyPath names it, and shut-down leaves it. A file left only under the name
-// of the new copy is read from there.
-TEST_F(WorkingCopyTest, FailedWriteBackKeepsALocalCopyOnlyWhenTheDeviceLostItsFile)
+// A failed write-back returns 0 and the next access starts afresh. The local copy holding the
+// new value stays on disk (shut-down leaves it), DevKeptCopyPath names it and says whether the
+// device holds its file as it was or may lack it. A file left only under the name of the new
+// copy is read from there.
+TEST_F(WorkingCopyTest, FailedWriteBackKeepsTheLocalCopyAndSaysWhatTheDeviceHolds)
 {
     enum End { OldUnderItsName, NewUnderLeftoverName, NothingLeft };
     const struct { const char *why; void (*arm)(int device); bool renames; End end; } cases[] = {
@@ -225,15 +225,16 @@ TEST_F(WorkingCopyTest, FailedWriteBackKeepsALocalCopyOnlyWhenTheDeviceLostItsFi
         std::string content;
         if (c.end == OldUnderItsName) {
             EXPECT_EQ(DemoContent, DeviceContent()) << "the device file should be as it was";
-            EXPECT_FALSE(LocalFileExists(local)) << "a copy of a write that left the device's file intact stays on disk";
-            EXPECT_EQ(0, DevKeptCopyPath(kept)) << "no copy was kept, yet DevKeptCopyPath names one";
+            EXPECT_EQ(DEV_KEPT_DEVICE_AS_IT_WAS, DevKeptCopyPath(kept))
+                << "DevKeptCopyPath must name the kept copy and say the device's file is as it was";
         } else {
             EXPECT_LT(Settings(), 0) << "in this case the device has no file under the real name";
-            ASSERT_TRUE(ReadLocalFile(local, &content)) << "the local copy holding the new value was deleted";
-            EXPECT_EQ("Unsaved", NameIn(content)) << "the kept local copy lacks the new value";
-            EXPECT_EQ(1, DevKeptCopyPath(kept)) << "DevKeptCopyPath must name the kept copy";
-            EXPECT_STREQ(local.c_str(), kept) << "DevKeptCopyPath names another file";
+            EXPECT_EQ(DEV_KEPT_DEVICE_MAY_LACK_FILE, DevKeptCopyPath(kept))
+                << "DevKeptCopyPath must name the kept copy and say the device may lack its file";
         }
+        ASSERT_TRUE(ReadLocalFile(local, &content)) << "the local copy holding the new value was deleted";
+        EXPECT_EQ("Unsaved", NameIn(content)) << "the kept local copy lacks the new value";
+        EXPECT_STREQ(local.c_str(), kept) << "DevKeptCopyPath names another file";
 
         DevsimClearRules();
         DevsimSetShortWrites(device_, false);
@@ -248,8 +249,10 @@ TEST_F(WorkingCopyTest, FailedWriteBackKeepsALocalCopyOnlyWhenTheDeviceLostItsFi
             EXPECT_EQ("Demo phone", again) << "the fresh read should see the device's untouched file";
             break;
         case NewUnderLeftoverName:
-            EXPECT_EQ(0, Creates()) << "an empty file was made although the new copy is on the device";
             EXPECT_EQ("Unsaved", again) << "the fresh read should find the complete new copy under its other name";
+            EXPECT_EQ("Unsaved", NameIn(DeviceContent())) << "the fresh read should put the new copy back under its name";
+            EXPECT_EQ(1u, DevsimChildren(device_, DevsimFind(device_, L"Internal storage\\Corvane")).size())
+                << "the new copy should be gone once the file is back under its name";
             break;
         case NothingLeft:
             EXPECT_EQ(1, Creates()) << "the lost settings file should be created afresh, empty";
@@ -257,20 +260,18 @@ TEST_F(WorkingCopyTest, FailedWriteBackKeepsALocalCopyOnlyWhenTheDeviceLostItsFi
             break;
         }
         Shutdown();
-        EXPECT_EQ(c.end == OldUnderItsName ? 0u : 1u, NewFiles(before, WorkingCopyFiles()).size())
-            << "after shut-down exactly the kept copy (if any) should remain";
+        EXPECT_EQ(1u, NewFiles(before, WorkingCopyFiles()).size()) << "after shut-down exactly the kept copy should remain";
         for (const std::string &f : NewFiles(before, WorkingCopyFiles())) DeleteFileA(f.c_str());
         started_ = false;
     }
 }
 
 // Devices that answer oddly, and runs where two things fail: the file is never lost, and the
-// write says it failed exactly when the new name is not under the real name. "Kept" is the
-// local copy DevKeptCopyPath names (the longer message); a failed write without one is the
-// short message.
+// write says it failed exactly when the new name is not under the real name, and what the
+// device holds: its file as it was, or maybe no complete file (the local copy is kept either way).
 TEST_F(WorkingCopyTest, OddDevicesAndDoubleFaultsNeverLoseTheFileAndTellTheTruth)
 {
-    enum Told { Nothing, NotSaved, NotSavedCopyKept };
+    enum Told { Nothing, NotSaved, NotSavedAsItWas, NotSavedMayLack };
     // arm runs once the dialog's read is done, so that it concerns the write; a device's id
     // scheme holds from the start.
     const struct { const char *why; void (*arm)(int device); const char *deviceName; Told told; bool fromStart; } cases[] = {
@@ -281,17 +282,17 @@ TEST_F(WorkingCopyTest, OddDevicesAndDoubleFaultsNeverLoseTheFileAndTellTheTruth
         {"a failed rename aside, then a failed create: the device is left exactly as it was", [](int) {
              DevsimFailCall("IPortableDeviceProperties::SetValues", 1, HRESULT_FROM_WIN32(ERROR_SEM_TIMEOUT));
              DevsimFailCall("IPortableDeviceContent::CreateObjectWithPropertiesAndData", 2, HRESULT_FROM_WIN32(ERROR_SEM_TIMEOUT)); },
-         "Demo phone", NotSaved},
+         "Demo phone", NotSavedAsItWas},
         {"the aside name is held by an old file that cannot be deleted", [](int device) {
              DevsimAddFile(device, DevsimFind(device, L"Internal storage\\Corvane"), L"Corvane_Info.ini.tessaly-old", "x");
              DevsimSetDeleteRefused(device, true); },
-         "Demo phone", NotSaved},
+         "Demo phone", NotSavedAsItWas},
         {"renamed objects get new ids", [](int device) { DevsimSetIdScheme(device, DEVSIM_IDS_REISSUED_ON_RENAME); },
          "Odd", Nothing, true},
         {"ids follow names, so the old file's id comes to name the new one",
          [](int device) { DevsimSetIdScheme(device, DEVSIM_IDS_FROM_NAMES); }, "Odd", Nothing, true},
         {"the device says it renamed, and did not", [](int device) { DevsimSetRenameLies(device, true); },
-         "Demo phone", NotSaved},
+         "Demo phone", NotSavedAsItWas},
         {"the rename aside happens, but its answer is lost", [](int) {
              DevsimFailCall("IPortableDeviceProperties::SetValues", 1, HRESULT_FROM_WIN32(ERROR_SEM_TIMEOUT), nullptr,
                             DEVSIM_AFTER_ACTING); },
@@ -304,9 +305,17 @@ TEST_F(WorkingCopyTest, OddDevicesAndDoubleFaultsNeverLoseTheFileAndTellTheTruth
         {"the rename is refused with E_NOTIMPL for the whole call: the device cannot rename", [](int) {
              DevsimFailCall("IPortableDeviceProperties::SetValues", 1, E_NOTIMPL); },
          "Odd", Nothing},
+        {"a phantom a cut-off upload left holds the new copy's name: nothing changes, and the message says so",
+         [](int device) {
+             DevsimSetPhantoms(device, true);
+             DevsimAddPhantom(device, DevsimFind(device, L"Internal storage\\Corvane"), L"Corvane_Info.ini.tessaly-new"); },
+         "Demo phone", NotSavedAsItWas},
+        {"a phantom holds the aside name (an old file that cannot be deleted): nothing changes either", [](int device) {
+             DevsimAddPhantom(device, DevsimFind(device, L"Internal storage\\Corvane"), L"Corvane_Info.ini.tessaly-old"); },
+         "Demo phone", NotSavedAsItWas},
         {"the new copy never gets the real name, nor does the old one get it back", [](int) {
              for (int nth = 2; nth <= 5; nth++) DevsimFailCall("IPortableDeviceProperties::SetValues", nth, E_FAIL); },
-         nullptr, NotSavedCopyKept},
+         nullptr, NotSavedMayLack},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.why);
@@ -319,19 +328,26 @@ TEST_F(WorkingCopyTest, OddDevicesAndDoubleFaultsNeverLoseTheFileAndTellTheTruth
         int old = Settings();
         if (!c.fromStart) c.arm(device_);
         BOOL wrote = DevWriteProfileString("Corvane", "Name", "Odd", SettingsFile);
-        if (c.told == NotSaved)
-            EXPECT_EQ(old, Settings()) << "a write that says the name was not saved replaced the old file";
+        if (c.told == NotSavedAsItWas)
+            EXPECT_EQ(old, Settings()) << "a write that says the device's file is as it was replaced the old file";
         char kept[MAX_PATH] = "";
-        Told told = wrote ? Nothing : DevKeptCopyPath(kept) ? NotSavedCopyKept : NotSaved;
-        EXPECT_EQ(c.told, told) << "what the user is told (0 nothing, 1 not saved, 2 not saved, the copy kept)";
+        int device = DevKeptCopyPath(kept);
+        Told told = wrote ? Nothing
+                    : device == DEV_KEPT_DEVICE_AS_IT_WAS ? NotSavedAsItWas
+                    : device == DEV_KEPT_DEVICE_MAY_LACK_FILE ? NotSavedMayLack
+                                                              : NotSaved;
+        EXPECT_EQ(c.told, told) << "what the user is told (0 nothing, 1 not saved, 2 not saved and the file as it "
+                                   "was, 3 not saved and the device may lack its file)";
         if (c.deviceName != nullptr)
             EXPECT_EQ(c.deviceName, NameIn(DeviceContent())) << "the name under the real name";
         else
             EXPECT_LT(Settings(), 0) << "the file was expected to be left only under a leftover name";
-        if (told != NotSavedCopyKept)
-            EXPECT_EQ(1u, DevsimChildren(device_, DevsimFind(device_, L"Internal storage\\Corvane")).size() -
-                              (DevsimFind(device_, L"Internal storage\\Corvane\\Corvane_Info.ini.tessaly-old") >= 0))
-                << "something this run made was left beside the settings file";
+        if (told != NotSavedMayLack) {
+            size_t files = 0;   // what was there before this run is not this run's doing
+            for (int child : DevsimChildren(device_, DevsimFind(device_, L"Internal storage\\Corvane")))
+                files += !DevsimIsPhantom(device_, child) && DevsimName(device_, child) != L"Corvane_Info.ini.tessaly-old";
+            EXPECT_EQ(1u, files) << "something this run made was left beside the settings file";
+        }
         DevsimClearRules();
         DevsimSetDeleteRefused(device_, false);
         // Whatever is left, the file is complete somewhere on the device, and reads back.
@@ -343,22 +359,44 @@ TEST_F(WorkingCopyTest, OddDevicesAndDoubleFaultsNeverLoseTheFileAndTellTheTruth
     }
 }
 
-// A name the device could not read this time is not a missing file: nothing is uploaded
-// over the device path and the file keeps its object and content.
+// A name the device could not read this time, whether it says it failed or that the name is
+// absent, is not a missing file, on the file itself or on the only copy an interrupted replace
+// left. The dialog's read and the write each list the folder once: with the name unreadable at
+// both, the read gives the default, the write fails without a local copy (nothing was read to
+// keep), nothing is created or deleted, and once the name reads again the file reads as before.
 TEST_F(WorkingCopyTest, AnUnreadableNameIsNeverTakenForAMissingFile)
 {
-    StartOnDevice();
-    int file = Settings();
-    std::wstring id = DevsimObjectId(device_, file);
-    for (int call : {1, 2})
-        DevsimValueError(id.c_str(), &WPD_OBJECT_ORIGINAL_FILE_NAME, call, HRESULT_FROM_WIN32(ERROR_GEN_FAILURE));
-    EXPECT_EQ("dflt", ReadName()) << "a read whose file name could not be read gives the default";
-    EXPECT_EQ(0, Creates()) << "an empty file was uploaded over the device path";
-    EXPECT_EQ(0, DevsimCallCount("IPortableDeviceContent::Delete")) << "the device file was deleted";
-    EXPECT_EQ(file, Settings()) << "the device file was replaced";
-    EXPECT_EQ(DemoContent, DeviceContent()) << "the device file changed";
-    EXPECT_EQ("Demo phone", ReadName()) << "once the name can be read the file reads as before";
-    Shutdown();
+    const struct { const char *why; const wchar_t *file; HRESULT hr; } cases[] = {
+        {"the file's name fails to read", L"Corvane_Info.ini", HRESULT_FROM_WIN32(ERROR_GEN_FAILURE)},
+        {"the file's name reads as absent", L"Corvane_Info.ini", HRESULT_FROM_WIN32(ERROR_NOT_FOUND)},
+        {"the only copy, a leftover, has its name fail to read", L"Corvane_Info.ini.tessaly-new",
+         HRESULT_FROM_WIN32(ERROR_GEN_FAILURE)},
+        {"the only copy, a leftover, has its name read as absent", L"Corvane_Info.ini.tessaly-old",
+         HRESULT_FROM_WIN32(ERROR_NOT_FOUND)},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.why);
+        DevsimReset();
+        device_ = AddDemoHandheld();
+        int app = DevsimFind(device_, L"Internal storage\\Corvane");
+        DevsimRemove(device_, Settings());
+        int file = DevsimAddFile(device_, app, c.file, DemoContent);
+        StartOnDevice();
+        std::wstring id = DevsimObjectId(device_, file);
+        for (int call : {1, 2}) DevsimValueError(id.c_str(), &WPD_OBJECT_ORIGINAL_FILE_NAME, call, c.hr);
+        EXPECT_EQ("dflt", ReadName()) << "a read whose file name could not be read gives the default";
+        EXPECT_FALSE(DevWriteProfileString("Corvane", "Name", "Lost", SettingsFile)) << "the write said it succeeded";
+        char kept[MAX_PATH] = "";
+        EXPECT_EQ(0, DevKeptCopyPath(kept)) << "a copy was kept although nothing could be read";
+        EXPECT_EQ(0, Creates()) << "a file was uploaded into the folder";
+        EXPECT_EQ(0, DevsimCallCount("IPortableDeviceContent::Delete")) << "something was deleted";
+        EXPECT_EQ(1u, DevsimChildren(device_, app).size()) << "the app folder no longer holds just the file";
+        EXPECT_TRUE(DevsimExists(device_, file)) << "the device file was replaced";
+        EXPECT_EQ(DemoContent, DevsimData(device_, file)) << "the device file changed";
+        EXPECT_EQ("Demo phone", ReadName()) << "once the name can be read the file reads as before";
+        Shutdown();
+        started_ = false;
+    }
 }
 
 // One working copy only: a second device path replaces it, and the first one's file goes.
