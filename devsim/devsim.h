@@ -104,6 +104,20 @@ struct DevsimSnapshot {
 };
 DevsimSnapshot DevsimTakeSnapshot();
 void DevsimRestoreSnapshot(const DevsimSnapshot &snapshot);
+// Content types a phone gives its files, by the name's extension (A to Z folded), which
+// DevsimAddFile and the scenarios' "file" and "hex" use: audio (.mp3 .m4a .aac .flac .ogg .opus
+// .wav), video (.mp4 .mkv .webm .3gp .avi .mov), image (.jpg .jpeg .png .gif .bmp .webp .heic),
+// generic file (.pdf .txt .zip .apk .doc .docx .odt); anything else, ".ini" among them, unspecified.
+extern const GUID DEVSIM_CONTENT_TYPE_AUDIO, DEVSIM_CONTENT_TYPE_VIDEO, DEVSIM_CONTENT_TYPE_GENERIC_FILE;
+const GUID *DevsimContentTypeFor(const wchar_t *name);
+// As Android does: EnumObjects of an object that is not DEVICE, a storage or a folder fails
+// with HRESULT_FROM_WIN32(ERROR_INVALID_PARAMETER) (an object without a content type too).
+void DevsimSetFilesRefuseListing(int device, bool on);
+// Every EnumObjects of that object fails with hr (S_OK: lists again), as some folders do.
+void DevsimSetListingFails(int device, int object, HRESULT hr);
+// Storages report no WPD_OBJECT_ORIGINAL_FILE_NAME (real ones have none to give); their
+// WPD_OBJECT_NAME still says what they are, and DevsimFind and scenario paths still name them.
+void DevsimSetStoragesNameless(int device, bool on);
 // Every request to the device (see SimIsRequest; a bulk reply's batch counts as one) waits
 // this many milliseconds before it is answered; 0, the default, answers at once.
 void DevsimSetLatency(DWORD milliseconds);
@@ -233,6 +247,9 @@ void DevsimRevokeMallocSpy();
 //   phantoms                     the device leaves phantoms (DevsimSetPhantoms)
 //   reads-end-sfalse             short reads answer S_FALSE (DevsimSetReadsEndWithSFalse)
 //   phantom PATH                 a phantom file at PATH
+//   files-refuse-listing         listings of files fail (DevsimSetFilesRefuseListing)
+//   listing-fails HRESULT PATH   every listing of the object at PATH fails with HRESULT (hex)
+//   nameless-storages            storages give no file name (DevsimSetStoragesNameless)
 // A PATH's first component is a storage when a deeper line creates it implicitly. File
 // content lines each end with CRLF. The server DLL without DEVSIM_SCENARIO serves the demo
 // handheld (DevsimAddDemoHandheld) under the PnP id "\\?\usb#devsim#demo".
