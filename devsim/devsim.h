@@ -23,7 +23,7 @@ int DevsimAddObject(int device, int parent, const wchar_t *name, const GUID *con
                     const GUID *format, const void *data, size_t size);
 int DevsimAddStorage(int device, const wchar_t *name);                    // functional object under DEVICE
 int DevsimAddFolder(int device, int parent, const wchar_t *name);         // content type folder
-int DevsimAddFile(int device, int parent, const wchar_t *name, const std::string &data);  // unspecified type
+int DevsimAddFile(int device, int parent, const wchar_t *name, const std::string &data);  // type by extension
 // The demo handheld: storage "Internal storage" > folders "DCIM", "Download", "Corvane" >
 // "Corvane_Info.ini" holding "[Corvane]\r\nName=Demo phone\r\n". Returns the device number.
 int DevsimAddDemoHandheld(const wchar_t *pnpId);

@@ -197,7 +197,7 @@ int DevsimAddFolder(int device, int parent, const wchar_t *name)
 
 int DevsimAddFile(int device, int parent, const wchar_t *name, const std::string &data)
 {
-    return DevsimAddObject(device, parent, name, &WPD_CONTENT_TYPE_UNSPECIFIED, &WPD_OBJECT_FORMAT_UNSPECIFIED,
+    return DevsimAddObject(device, parent, name, DevsimContentTypeFor(name), &WPD_OBJECT_FORMAT_UNSPECIFIED,
                            data.data(), data.size());
 }
 

@@ -197,6 +197,24 @@ bool HasLine(const std::vector<std::string> &lines, const std::string &line)
     return false;
 }
 
+// Text for messages and the call log: ASCII as it is, anything else as '?'.
+std::string Narrow(const std::wstring &text)
+{
+    std::string out;
+    for (wchar_t c : text) out += c < 128 ? (char)c : '?';
+    return out;
+}
+
+// A GUID as the platform's documentation writes it, for readable comparisons.
+std::string GuidText(const GUID &g)
+{
+    char text[40];
+    snprintf(text, sizeof(text), "%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", (unsigned long)g.Data1,
+             g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6],
+             g.Data4[7]);
+    return text;
+}
+
 TEST_F(DevsimTest, ManagerCountsFirstThenFillsAndSaysSFalseWhenTheArrayIsShort)
 {
     DevsimAddDevice(L"first");
@@ -897,6 +915,59 @@ TEST_F(DevsimTest, WatchedFileCountsTheRequestsThatRunWithoutIt)
         EXPECT_EQ(c.expected, DevsimRequestsWithoutWatchedFile()) << "wrong count of requests without the file";
         DevsimResetCounts();
         EXPECT_EQ(0, DevsimRequestsWithoutWatchedFile()) << "DevsimResetCounts must reset the count";
+    }
+}
+
+// The content type a file gets from its name, checked against the platform's own GUID texts,
+// and what a device built with DevsimAddFile then reports for it.
+TEST_F(DevsimTest, FilesTakeTheirContentTypeFromTheExtension)
+{
+    const char *audio = "4AD2C85E-5E2D-45E5-8864-4F229E3C6CF0", *video = "9261B03C-3D78-4519-85E3-02C5E1F50BB9",
+               *image = "EF2107D5-A52A-4243-A26B-62D4176D7603", *generic = "0085E0A6-8D34-45D7-BC5C-447E59C73D48",
+               *unspecified = "28D8D31E-249C-454E-AABC-34883168E634";
+    struct Case {
+        const wchar_t *name;
+        const char *expected;
+    } cases[] = {
+        {L"a.mp3", audio}, {L"a.m4a", audio}, {L"a.aac", audio}, {L"a.flac", audio}, {L"a.ogg", audio},
+        {L"a.opus", audio}, {L"a.wav", audio}, {L"SONG.MP3", audio}, {L"\u00C9t\u00E9.Opus", audio},
+        {L"a.mp4", video}, {L"a.mkv", video}, {L"a.webm", video}, {L"a.3gp", video}, {L"a.avi", video},
+        {L"a.mov", video}, {L"Clip.MoV", video},
+        {L"a.jpg", image}, {L"a.jpeg", image}, {L"a.png", image}, {L"a.gif", image}, {L"a.bmp", image},
+        {L"a.webp", image}, {L"a.heic", image}, {L"IMG_0001.JPG", image},
+        {L"a.pdf", generic}, {L"a.txt", generic}, {L"a.zip", generic}, {L"a.apk", generic}, {L"a.doc", generic},
+        {L"a.docx", generic}, {L"a.odt", generic}, {L"Notes.TXT", generic},
+        {L"Corvane_Info.ini", unspecified},      // the settings file stays untyped
+        {L"song.mp3.part", unspecified},         // only the last extension counts
+        {L"archive.tar.gz", unspecified},
+        {L"mp3", unspecified},                   // a name without a dot has no extension
+        {L"trailing.", unspecified},
+        {L"a.mp3x", unspecified},
+        {L"a.mp", unspecified},
+        {L"a.m\u212Av", unspecified},            // the Kelvin sign lowers to "k", but only A to Z fold
+        {L"a.docxxxxxx", unspecified},
+    };
+    EXPECT_EQ(unspecified, GuidText(*DevsimContentTypeFor(nullptr))) << "a file without a name must be unspecified";
+    int device = AddDemoHandheld();
+    int download = DevsimFind(device, L"Internal storage\\Download");
+    Held<IPortableDevice> dev;
+    ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", false, &dev));
+    Held<IPortableDeviceContent> content;
+    ASSERT_EQ(S_OK, dev->Content(&content));
+    Held<IPortableDeviceProperties> properties;
+    ASSERT_EQ(S_OK, content->Properties(&properties));
+    for (const Case &c : cases) {
+        std::string name = Narrow(c.name);
+        EXPECT_EQ(c.expected, GuidText(*DevsimContentTypeFor(c.name))) << "DevsimContentTypeFor(" << name << ") is wrong";
+        int file = DevsimAddFile(device, download, c.name, "x");
+        Held<IPortableDeviceValues> values;
+        ASSERT_EQ(S_OK, properties->GetValues(DevsimObjectId(device, file).c_str(), nullptr, &values));
+        GUID type{}, format{};
+        EXPECT_EQ(S_OK, values->GetGuidValue(WPD_OBJECT_CONTENT_TYPE, &type)) << name << " reports no content type";
+        EXPECT_EQ(c.expected, GuidText(type)) << "DevsimAddFile gave " << name << " the wrong content type";
+        EXPECT_EQ(S_OK, values->GetGuidValue(WPD_OBJECT_FORMAT, &format)) << name << " reports no format";
+        EXPECT_TRUE(IsEqualGUID(WPD_OBJECT_FORMAT_UNSPECIFIED, format)) << "DevsimAddFile must leave "
+                                                                       << name << " of unspecified format";
     }
 }
 
