@@ -23,7 +23,8 @@ public:
         return E_NOINTERFACE;
     }
 
-    // The enumerator holds a snapshot of the live direct children, in device order.
+    // The enumerator holds a snapshot of the live direct children, in device order. A listing
+    // the device refuses is still a request that reached it.
     HRESULT STDMETHODCALLTYPE EnumObjects(const DWORD, LPCWSTR parentId, IPortableDeviceValues *,
                                           IEnumPortableDeviceObjectIDs **enumerator) override
     {
@@ -33,6 +34,8 @@ public:
         DevsimLock lock;
         int parent = SimObjectNumber(device, parentId);
         if (parent < 0) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+        hr = SimListingRefusal(device, parent);
+        if (FAILED(hr)) return hr;
         std::vector<std::wstring> ids;
         for (int c : DevsimChildren(device, parent)) ids.push_back(SimIdOf(device, c));
         *enumerator = SimNewEnumerator(parentId, ids, 0);

@@ -21,6 +21,7 @@ struct SimObject {
     std::string data;
     bool deleted = false;
     bool phantom = false;        // listed since its upload began, never filled (DevsimSetPhantoms)
+    HRESULT listingFails = S_OK; // what every EnumObjects of it answers (DevsimSetListingFails)
     std::vector<int> children;   // device order, deleted ones included
 };
 
@@ -44,6 +45,7 @@ struct SimDevice {
     bool bulkMissing = false;            // the properties refuse IPortableDevicePropertiesBulk
     bool phantoms = false;               // uploads list their object from the create on
     bool readsEndSFalse = false;         // a short download read answers S_FALSE
+    bool filesRefuseListing = false;     // EnumObjects of anything but DEVICE, a storage or a folder fails
 };
 
 struct SimState {
@@ -79,6 +81,10 @@ void SimAfterMutation();
 int SimAddPhantom(int device, int parent, const SimObject &announced);
 bool SimIsLivePhantom(int device, int object);
 void SimDropPhantom(int device, int object);    // marks it deleted; no-op once it is gone or filled
+
+// ---- listings (listings.cpp) -----------------------------------------------------------
+// What EnumObjects of a live object must answer before it lists anything: S_OK to list.
+HRESULT SimListingRefusal(int device, int object);
 
 // ---- the watched file (watch.cpp) ------------------------------------------------------
 // Every counted call that got past the pulled cable: a request counts when the watched file

@@ -918,6 +918,96 @@ TEST_F(DevsimTest, WatchedFileCountsTheRequestsThatRunWithoutIt)
     }
 }
 
+// What EnumObjects answers for every kind of object: anything lists on an ordinary device;
+// a device that refuses to list files (as Android does) lists only DEVICE, storages and
+// folders; an object whose listing fails answers its code, whatever the rules say. A refused
+// listing is still a request: it is counted and logged.
+TEST_F(DevsimTest, ListingsAnswerForEachKindOfObject)
+{
+    const HRESULT invalid = HRESULT_FROM_WIN32(ERROR_INVALID_PARAMETER), broken = HRESULT_FROM_WIN32(ERROR_GEN_FAILURE);
+    enum Then { KEEP, CLEAR_RULES, SET_S_OK };
+    struct Case {
+        const char *why;
+        const wchar_t *path;
+        bool refuse;
+        HRESULT fails;   // given to DevsimSetListingFails first (S_OK: not called)
+        Then then;
+        HRESULT expected;
+    } cases[] = {
+        {"DEVICE", L"", false, S_OK, KEEP, S_OK},
+        {"a storage", L"Internal storage", false, S_OK, KEEP, S_OK},
+        {"a folder", L"Internal storage\\Download", false, S_OK, KEEP, S_OK},
+        {"an audio file", L"Internal storage\\Download\\song.mp3", false, S_OK, KEEP, S_OK},
+        {"a video file", L"Internal storage\\Download\\clip.mp4", false, S_OK, KEEP, S_OK},
+        {"an image", L"Internal storage\\Download\\photo.jpg", false, S_OK, KEEP, S_OK},
+        {"a generic file", L"Internal storage\\Download\\manual.pdf", false, S_OK, KEEP, S_OK},
+        {"a file of unspecified type", L"Internal storage\\Corvane\\Corvane_Info.ini", false, S_OK, KEEP, S_OK},
+        {"an object without a content type", L"Internal storage\\Download\\untyped", false, S_OK, KEEP, S_OK},
+        {"DEVICE on a device refusing file listings", L"", true, S_OK, KEEP, S_OK},
+        {"a storage on a device refusing file listings", L"Internal storage", true, S_OK, KEEP, S_OK},
+        {"a folder on a device refusing file listings", L"Internal storage\\Download", true, S_OK, KEEP, S_OK},
+        {"an audio file on a device refusing file listings", L"Internal storage\\Download\\song.mp3", true, S_OK, KEEP,
+         invalid},
+        {"a video file on a device refusing file listings", L"Internal storage\\Download\\clip.mp4", true, S_OK, KEEP,
+         invalid},
+        {"an image on a device refusing file listings", L"Internal storage\\Download\\photo.jpg", true, S_OK, KEEP,
+         invalid},
+        {"a generic file on a device refusing file listings", L"Internal storage\\Download\\manual.pdf", true, S_OK,
+         KEEP, invalid},
+        {"a file of unspecified type on a device refusing file listings", L"Internal storage\\Corvane\\Corvane_Info.ini",
+         true, S_OK, KEEP, invalid},
+        {"an untyped object on a device refusing file listings", L"Internal storage\\Download\\untyped", true, S_OK,
+         KEEP, invalid},
+        {"a folder whose listing fails", L"Internal storage\\Download", false, broken, KEEP, broken},
+        {"DEVICE whose listing fails", L"", false, E_FAIL, KEEP, E_FAIL},
+        {"a failing listing after DevsimClearRules", L"Internal storage\\Download", false, broken, CLEAR_RULES, broken},
+        {"a failing listing set back to S_OK", L"Internal storage\\Download", false, broken, SET_S_OK, S_OK},
+        {"a failing file listing on a device refusing file listings", L"Internal storage\\Download\\song.mp3", true,
+         broken, KEEP, broken},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.why);
+        DevsimReset();
+        int device = AddDemoHandheld();
+        int download = DevsimFind(device, L"Internal storage\\Download");
+        for (const wchar_t *name : {L"song.mp3", L"clip.mp4", L"photo.jpg", L"manual.pdf"})
+            DevsimAddFile(device, download, name, "x");
+        DevsimAddObject(device, download, L"untyped", nullptr, nullptr, "x", 1);
+        DevsimSetFilesRefuseListing(device, c.refuse);
+        int object = DevsimFind(device, c.path);
+        ASSERT_NE(-1, object) << "the test device lacks the object";
+        if (FAILED(c.fails)) DevsimSetListingFails(device, object, c.fails);
+        if (c.then == CLEAR_RULES) DevsimClearRules();
+        if (c.then == SET_S_OK) DevsimSetListingFails(device, object, S_OK);
+        std::wstring id = DevsimObjectId(device, object);
+        Held<IPortableDevice> dev;
+        ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", false, &dev));
+        Held<IPortableDeviceContent> content;
+        ASSERT_EQ(S_OK, dev->Content(&content));
+        DevsimResetCounts();
+
+        Held<IEnumPortableDeviceObjectIDs> children;
+        EXPECT_EQ(Hex(c.expected), Hex(content->EnumObjects(0, id.c_str(), nullptr, &children)))
+            << "EnumObjects answered wrongly";
+        EXPECT_EQ(1, DevsimCallCountFor("IPortableDeviceContent::EnumObjects", id.c_str()))
+            << "the listing was not counted against its object";
+        std::vector<std::string> log = DevsimCallLog();
+        EXPECT_EQ(std::vector<std::string>{"IPortableDeviceContent::EnumObjects " + Narrow(id)},
+                  log)
+            << "the listing must be logged once, with its object";
+        if (FAILED(c.expected)) {
+            EXPECT_TRUE(children.p == nullptr) << "a refused listing handed out an enumerator";
+            continue;
+        }
+        ASSERT_TRUE(children.p != nullptr) << "a listing that succeeded gave no enumerator";
+        LPWSTR ids[16] = {};
+        ULONG fetched = 0;
+        children->Next(16, ids, &fetched);
+        for (ULONG i = 0; i < fetched; i++) CoTaskMemFree(ids[i]);
+        EXPECT_EQ(DevsimChildren(device, object).size(), fetched) << "the listing did not give every child";
+    }
+}
+
 // The content type a file gets from its name, checked against the platform's own GUID texts,
 // and what a device built with DevsimAddFile then reports for it.
 TEST_F(DevsimTest, FilesTakeTheirContentTypeFromTheExtension)
