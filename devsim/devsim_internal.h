@@ -46,6 +46,7 @@ struct SimDevice {
     bool phantoms = false;               // uploads list their object from the create on
     bool readsEndSFalse = false;         // a short download read answers S_FALSE
     bool filesRefuseListing = false;     // EnumObjects of anything but DEVICE, a storage or a folder fails
+    bool storagesNameless = false;       // storages report no WPD_OBJECT_ORIGINAL_FILE_NAME
 };
 
 struct SimState {

@@ -27,13 +27,16 @@ SimValueList SimObjectProperties(int device, int object)
     if (!o) return list;
     list.push_back(std::make_pair(DEVSIM_WPD_OBJECT_ID, SimText(SimIdOf(device, object))));
     list.push_back(std::make_pair(WPD_OBJECT_PARENT_ID, SimText(object == DEVSIM_ROOT ? L"" : SimIdOf(device, o->parent))));
-    if (o->hasName) list.push_back(std::make_pair(WPD_OBJECT_ORIGINAL_FILE_NAME, SimText(o->name)));
+    const SimDevice *d = SimFindDevice(device);
+    // The storage keeps its name inside devsim, for paths; the device just does not report it.
+    bool namelessStorage = d->storagesNameless && o->parent == DEVSIM_ROOT && o->hasType &&
+                           IsEqualGUID(o->type, WPD_CONTENT_TYPE_FUNCTIONAL_OBJECT);
+    if (o->hasName && !namelessStorage) list.push_back(std::make_pair(WPD_OBJECT_ORIGINAL_FILE_NAME, SimText(o->name)));
     std::wstring title = !o->title.empty() ? o->title : o->hasName ? o->name : SimIdOf(device, object);
     list.push_back(std::make_pair(WPD_OBJECT_NAME, SimText(title)));
     if (o->hasType) list.push_back(std::make_pair(WPD_OBJECT_CONTENT_TYPE, SimGuid(o->type)));
     if (o->hasFormat) list.push_back(std::make_pair(WPD_OBJECT_FORMAT, SimGuid(o->format)));
     if (object == DEVSIM_ROOT) {
-        const SimDevice *d = SimFindDevice(device);
         list.push_back(std::make_pair(WPD_DEVICE_FRIENDLY_NAME, SimText(d->friendlyName)));
         list.push_back(std::make_pair(WPD_DEVICE_MANUFACTURER, SimText(d->manufacturer)));
         list.push_back(std::make_pair(WPD_DEVICE_MODEL, SimText(d->model)));
@@ -43,6 +46,12 @@ SimValueList SimObjectProperties(int device, int object)
     size.number = o->data.size();
     list.push_back(std::make_pair(WPD_OBJECT_SIZE, size));
     return list;
+}
+
+void DevsimSetStoragesNameless(int device, bool on)
+{
+    DevsimLock lock;
+    if (SimDevice *d = SimFindDevice(device)) d->storagesNameless = on;
 }
 
 namespace {

@@ -1061,6 +1061,70 @@ TEST_F(DevsimTest, FilesTakeTheirContentTypeFromTheExtension)
     }
 }
 
+// A device whose storages give no file name: only the storages right under DEVICE lose it,
+// only the file name goes, and devsim's own paths still walk through them.
+TEST_F(DevsimTest, NamelessStoragesLoseTheirFileNameOnly)
+{
+    struct Case {
+        const char *why;
+        bool nameless;
+        const wchar_t *path;
+        bool askKeys;   // GetValues with a key collection, else every key
+        const wchar_t *fileName;   // null: the answer must lack WPD_OBJECT_ORIGINAL_FILE_NAME
+        const wchar_t *objectName;
+    } cases[] = {
+        {"a storage, every key asked", true, L"Internal storage", false, nullptr, L"Internal storage"},
+        {"a storage, both names asked", true, L"Internal storage", true, nullptr, L"Internal storage"},
+        {"a second storage", true, L"SD card", false, nullptr, L"SD card"},
+        {"a folder in a storage", true, L"Internal storage\\Corvane", true, L"Corvane", L"Corvane"},
+        {"a file in a storage", true, L"Internal storage\\Corvane\\Corvane_Info.ini", false, L"Corvane_Info.ini",
+         L"Corvane_Info.ini"},
+        {"a storage on an ordinary device", false, L"Internal storage", false, L"Internal storage",
+         L"Internal storage"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.why);
+        DevsimReset();
+        int device = AddDemoHandheld();
+        DevsimAddStorage(device, L"SD card");
+        DevsimSetStoragesNameless(device, c.nameless);
+        int object = DevsimFind(device, c.path);
+        ASSERT_NE(-1, object) << "DevsimFind no longer walks through a nameless storage";
+        Held<IPortableDevice> dev;
+        ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", false, &dev));
+        Held<IPortableDeviceContent> content;
+        ASSERT_EQ(S_OK, dev->Content(&content));
+        Held<IPortableDeviceProperties> properties;
+        ASSERT_EQ(S_OK, content->Properties(&properties));
+        Held<IPortableDeviceKeyCollection> keys;
+        if (c.askKeys) {
+            ASSERT_EQ(S_OK, CoCreateInstance(CLSID_PortableDeviceKeyCollection, nullptr, CLSCTX_INPROC_SERVER,
+                                             IID_IPortableDeviceKeyCollection, (void **)&keys));
+            keys->Add(WPD_OBJECT_ORIGINAL_FILE_NAME);
+            keys->Add(WPD_OBJECT_NAME);
+        }
+        Held<IPortableDeviceValues> values;
+        ASSERT_EQ(S_OK, properties->GetValues(DevsimObjectId(device, object).c_str(), keys, &values))
+            << "GetValues must succeed whole when a key is only absent";
+        LPWSTR text = nullptr;
+        HRESULT hr = values->GetStringValue(WPD_OBJECT_ORIGINAL_FILE_NAME, &text);
+        if (c.fileName) {
+            EXPECT_EQ(S_OK, hr) << "the object lost its file name";
+            EXPECT_STREQ(c.fileName, text) << "the file name is wrong";
+        } else {
+            EXPECT_EQ(Hex(HRESULT_FROM_WIN32(ERROR_NOT_FOUND)), Hex(hr))
+                << "a nameless storage's answer must leave the file name out";
+        }
+        CoTaskMemFree(text);
+        text = nullptr;
+        EXPECT_EQ(S_OK, values->GetStringValue(WPD_OBJECT_NAME, &text)) << "WPD_OBJECT_NAME went missing";
+        EXPECT_STREQ(c.objectName, text) << "WPD_OBJECT_NAME must still say what the object is";
+        CoTaskMemFree(text);
+        EXPECT_EQ(std::wstring(c.path).substr(std::wstring(c.path).rfind(L'\\') + 1), DevsimName(device, object))
+            << "DevsimName must keep the name inside devsim";
+    }
+}
+
 // A snapshot puts every device back as it was; rules and counters stay as they are.
 TEST_F(DevsimTest, SnapshotsPutTheDevicesBackAsTheyWere)
 {
