@@ -248,7 +248,7 @@ void DevsimRevokeMallocSpy();
 //   reads-end-sfalse             short reads answer S_FALSE (DevsimSetReadsEndWithSFalse)
 //   phantom PATH                 a phantom file at PATH
 //   files-refuse-listing         listings of files fail (DevsimSetFilesRefuseListing)
-//   listing-fails HRESULT PATH   every listing of the object at PATH fails with HRESULT (hex)
+//   listing-fails HRESULT PATH   every listing of the object at PATH (none: DEVICE) fails with HRESULT (hex)
 //   nameless-storages            storages give no file name (DevsimSetStoragesNameless)
 // A PATH's first component is a storage when a deeper line creates it implicitly. File
 // content lines each end with CRLF. The server DLL without DEVSIM_SCENARIO serves the demo

@@ -150,6 +150,21 @@ bool DevsimLoadScenario(const char *path)
             DevsimSetPhantoms(device, true);
         } else if (word == "reads-end-sfalse") {
             DevsimSetReadsEndWithSFalse(device, true);
+        } else if (word == "files-refuse-listing") {
+            DevsimSetFilesRefuseListing(device, true);
+        } else if (word == "nameless-storages") {
+            DevsimSetStoragesNameless(device, true);
+        } else if (word == "listing-fails") {
+            // listing-fails HRESULT PATH: the object must exist already; no PATH is DEVICE.
+            unsigned long hr = 0;
+            int skip = 0;
+            if (sscanf(rest.c_str(), "%lx %n", &hr, &skip) != 1 || skip <= 0) return false;
+            std::wstring path = SimWide(rest.substr(skip));
+            for (wchar_t &c : path)
+                if (c == L'/') c = L'\\';
+            int object = DevsimFind(device, path.c_str());
+            if (object < 0) return false;
+            DevsimSetListingFails(device, object, (HRESULT)hr);
         } else if (word == "phantom") {
             int parent;
             std::wstring name;
@@ -255,6 +270,7 @@ static void SimSaveTree(FILE *f, int device, int object, const std::string &pref
             for (unsigned char b : o.data) fprintf(f, "%02x", b);
             fputc('\n', f);
         }
+        if (FAILED(o.listingFails)) fprintf(f, "listing-fails %08lX %s\n", (unsigned long)o.listingFails, path.c_str());
         SimSaveTree(f, device, c, path);
     }
 }
@@ -283,6 +299,10 @@ bool DevsimSaveState(const char *path)
         if (dev.bulkMissing) fprintf(f, "no-bulk\n");
         if (dev.phantoms) fprintf(f, "phantoms\n");
         if (dev.readsEndSFalse) fprintf(f, "reads-end-sfalse\n");
+        if (dev.filesRefuseListing) fprintf(f, "files-refuse-listing\n");
+        if (dev.storagesNameless) fprintf(f, "nameless-storages\n");
+        if (FAILED(dev.objects[DEVSIM_ROOT].listingFails))
+            fprintf(f, "listing-fails %08lX\n", (unsigned long)dev.objects[DEVSIM_ROOT].listingFails);
         SimSaveTree(f, (int)d, DEVSIM_ROOT, "");
     }
     for (const auto &entry : SimCallCounts()) fprintf(f, "count %s %ld\n", entry.first.c_str(), entry.second);

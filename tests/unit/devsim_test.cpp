@@ -1192,15 +1192,50 @@ TEST_F(DevsimTest, ScenarioStateRoundTripsThroughTheTextFormat)
     GetTempPathA(MAX_PATH, dir);
     GetTempFileNameA(dir, "dsm", 0, scenario);
     GetTempFileNameA(dir, "dsm", 0, state);
+    // A listing failure names an object that must be there already.
     FILE *f = fopen(scenario, "wb");
     ASSERT_TRUE(f != nullptr);
-    fputs("# two devices\r\ndevice first\r\nfolder Phone/Pictures\r\n"
-          "device second\r\ndeny readwrite\r\noptimal 512 4096\r\n"
+    fputs("device early\r\nlisting-fails 8007001F Card/Corvane\r\nfolder Card/Corvane\r\n", f);
+    fclose(f);
+    EXPECT_FALSE(DevsimLoadScenario(scenario)) << "a listing failure for an object not yet made must not parse";
+    DevsimReset();
+
+    f = fopen(scenario, "wb");
+    ASSERT_TRUE(f != nullptr);
+    // The second device's storage gives no file name before the lines that walk through it.
+    fputs("# two devices\r\ndevice first\r\nlisting-fails 80070015\r\nfolder Phone/Pictures\r\n"
+          "device second\r\ndeny readwrite\r\noptimal 512 4096\r\nstorage Card\r\nnameless-storages\r\n"
           "file Card/Corvane/Corvane_Info.ini\r\n[Corvane]\r\nName=Ann\r\n.\r\nhex Card/raw.bin 00ff41\r\n"
-          "phantoms\r\nreads-end-sfalse\r\nphantom Card/Corvane/partial.ini\r\nphantom Card/Later/partial.ini\r\n",
+          "phantoms\r\nreads-end-sfalse\r\nphantom Card/Corvane/partial.ini\r\nphantom Card/Later/partial.ini\r\n"
+          "files-refuse-listing\r\nlisting-fails 8007001F Card/Corvane\r\nhex Card/song.mp3 00\r\n"
+          "file Card/clip.MP4\r\n.\r\nfiles 1 file track .mp3 Card/Music\r\nfiles 1 image IMG .jpg Card/DCIM\r\n",
           f);
     fclose(f);
     ASSERT_TRUE(DevsimLoadScenario(scenario)) << "the scenario must parse";
+    EXPECT_EQ(1u, DevsimChildren(1, DEVSIM_ROOT).size()) << "a path through the nameless storage made another storage";
+    {
+        // What types the statements gave their files; the saved state keeps files as hex only.
+        Held<IPortableDevice> dev;
+        ASSERT_EQ(S_OK, Open(L"second", true, &dev));
+        Held<IPortableDeviceContent> content;
+        ASSERT_EQ(S_OK, dev->Content(&content));
+        struct Typed {
+            const wchar_t *path;
+            const GUID *type;
+        } typed[] = {
+            {L"Card\\song.mp3", &DEVSIM_CONTENT_TYPE_AUDIO},
+            {L"Card\\clip.MP4", &DEVSIM_CONTENT_TYPE_VIDEO},
+            {L"Card\\Corvane\\Corvane_Info.ini", &WPD_CONTENT_TYPE_UNSPECIFIED},
+            {L"Card\\Music\\track_00001.mp3", &WPD_CONTENT_TYPE_UNSPECIFIED},   // "files ... file" keeps its kind
+            {L"Card\\DCIM\\IMG_00001.jpg", &WPD_CONTENT_TYPE_IMAGE},
+        };
+        for (const Typed &t : typed) {
+            Described seen;
+            ASSERT_EQ(S_OK, Describe(content, DevsimObjectId(1, DevsimFind(1, t.path)), &seen)) << Narrow(t.path);
+            EXPECT_EQ(GuidText(*t.type), GuidText(seen.type)) << "the scenario gave " << Narrow(t.path)
+                                                              << " the wrong content type";
+        }
+    }
     int app = DevsimFind(1, L"Card\\Corvane\\Corvane_Info.ini");
     ASSERT_NE(-1, app) << "the file line must create missing parents";
     EXPECT_EQ("[Corvane]\r\nName=Ann\r\n", DevsimData(1, app)) << "content lines end with CRLF";
@@ -1212,7 +1247,8 @@ TEST_F(DevsimTest, ScenarioStateRoundTripsThroughTheTextFormat)
 
     ASSERT_TRUE(DevsimSaveState(state));
     std::vector<std::string> saved = StateLines(state);
-    for (const char *line : {"phantoms", "reads-end-sfalse", "phantom Card/Corvane/partial.ini"})
+    for (const char *line : {"phantoms", "reads-end-sfalse", "phantom Card/Corvane/partial.ini", "files-refuse-listing",
+                             "nameless-storages", "listing-fails 80070015", "listing-fails 8007001F Card/Corvane"})
         EXPECT_TRUE(HasLine(saved, line)) << "the saved state lacks the line \"" << line << "\"";
     EXPECT_FALSE(HasLine(saved, "hex Card/Corvane/partial.ini -")) << "a phantom must not be saved as an empty file";
     DevsimReset();
@@ -1233,6 +1269,23 @@ TEST_F(DevsimTest, ScenarioStateRoundTripsThroughTheTextFormat)
     char buffer[16];
     ULONG n = 0;
     EXPECT_EQ(S_FALSE, reader->Read(buffer, sizeof buffer, &n)) << "short reads must still say S_FALSE once read back";
+    struct Listing {
+        const wchar_t *path;
+        HRESULT expected;
+    } listings[] = {
+        {L"Card", S_OK},
+        {L"Card\\Corvane", HRESULT_FROM_WIN32(ERROR_GEN_FAILURE)},
+        {L"Card\\raw.bin", HRESULT_FROM_WIN32(ERROR_INVALID_PARAMETER)},
+    };
+    for (const Listing &l : listings) {
+        Held<IEnumPortableDeviceObjectIDs> children;
+        EXPECT_EQ(Hex(l.expected),
+                  Hex(content->EnumObjects(0, DevsimObjectId(1, DevsimFind(1, l.path)).c_str(), nullptr, &children)))
+            << "the listing of " << Narrow(l.path) << " answers otherwise once read back";
+    }
+    Described storage;
+    EXPECT_EQ(Hex(HRESULT_FROM_WIN32(ERROR_NOT_FOUND)), Hex(Describe(content, DevsimObjectId(1, DevsimFind(1, L"Card")), &storage)))
+        << "the storage must still give no file name once read back";
     DeleteFileA(scenario);
     DeleteFileA(state);
 }
