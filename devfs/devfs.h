@@ -43,6 +43,7 @@ struct DeviceConnection {
     WCHAR *AppFolderId;
     WCHAR *InfoFileId;
     int readOnly;                        // the device was opened for reading only
+    int storageHidden;                   // a device opened and listed no storage
     DWORD busyWaited;                    // milliseconds waited for busy devices in this run
     IPortableDeviceKeyCollection *nameKeys;          // the keys of every property read, made once
     IPortableDeviceKeyCollection *nameAndTypeKeys;
@@ -69,6 +70,9 @@ enum {
     DEV_KEPT_DEVICE_AS_IT_WAS = 2,       // the device holds its file as it was before the write
 };
 int DevKeptCopyPath(LPSTR out);
+// After a discovery that found no settings file: 1 when some device opened but showed no
+// storage, as a locked phone, or one set to charging only, does.
+int DevStorageHidden(void);
 void DevStartup(int enableDevices);
 void DevShutdown(void);
 

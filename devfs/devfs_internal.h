@@ -56,6 +56,13 @@ void DevSlotReleaseAll(void);
 int DevDeviceReady(void);
 HRESULT SearchForAppFolder(int depth, BOOL parentIsAppFolder, LPWSTR grandparentId, LPWSTR parentId,
                            LPWSTR objectId, IPortableDeviceProperties *properties);
+// Whether an object's children are worth a listing: storages, folders, and objects whose type
+// could not be read. A phone answers an error when asked for the children of a file.
+int DevMayHaveChildren(BOOL hasType, const GUID &type);
+// Told of each object below a storage that the walk passes over, with the request that failed
+// and its answer; none in Tessaly.EXE (the probe notes them).
+enum { DEV_SKIP_NAME_READ, DEV_SKIP_LISTING, DEV_SKIP_NEXT };
+extern void (*DevSkippedObject)(LPCWSTR objectId, int call, HRESULT reason);
 
 // --- property reads (object_properties.cpp) ---
 // One string property: S_OK with a string the caller frees, or none when the object lacks

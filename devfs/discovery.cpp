@@ -60,12 +60,23 @@ static int ChildrenCanMatter(int depth, BOOL isAppFolder, int searchDepth)
     return depth + (isAppFolder ? 1 : 2) <= searchDepth;
 }
 
-// Photos, documents and plain files have no children to ask for; folders, storages and
-// objects of a missing or unknown type may.
-static int MayHaveChildren(BOOL hasType, const GUID &type)
+int DevMayHaveChildren(BOOL hasType, const GUID &type)
 {
-    return !hasType || !(IsEqualGUID(type, WPD_CONTENT_TYPE_IMAGE) || IsEqualGUID(type, WPD_CONTENT_TYPE_DOCUMENT) ||
-                         IsEqualGUID(type, WPD_CONTENT_TYPE_UNSPECIFIED));
+    return !hasType || IsEqualGUID(type, WPD_CONTENT_TYPE_FOLDER) || IsEqualGUID(type, WPD_CONTENT_TYPE_FUNCTIONAL_OBJECT);
+}
+
+void (*DevSkippedObject)(LPCWSTR objectId, int call, HRESULT reason);
+
+// Below a storage, an object the device cannot list or name is passed over and the walk goes
+// on (a phone answers an error for a folder it will not list); DEVICE and the storages decide
+// about the whole device.
+static HRESULT SkipOrFail(int depth, LPCWSTR objectId, int call, HRESULT reason)
+{
+    if (depth < 2)
+        return reason;
+    if (DevSkippedObject != NULL)
+        DevSkippedObject(objectId, call, reason);
+    return S_OK;
 }
 
 // Depth-first walk in the device's order for a "Corvane_Info.ini" directly inside a folder
@@ -90,7 +101,7 @@ HRESULT SearchForAppFolder(int depth, BOOL parentIsAppFolder, LPWSTR grandparent
         BOOL hasType = FALSE;
         hr = GetObjectNameAndType(properties, objectId, &name, &type, &hasType);
         if (FAILED(hr))
-            return hr;
+            return SkipOrFail(depth, objectId, DEV_SKIP_NAME_READ, hr);
         if (name != NULL) {
             if (parentIsAppFolder && grandparentId != NULL && DevNameEqual(name, InfoFileName)) {
                 DevConnection.RootFolderId = grandparentId;
@@ -109,7 +120,7 @@ HRESULT SearchForAppFolder(int depth, BOOL parentIsAppFolder, LPWSTR grandparent
             isAppFolder = DevNameEqual(name, AppFolderName);
             CoTaskMemFree(name);
         }
-        mayHaveChildren = MayHaveChildren(hasType, type);
+        mayHaveChildren = DevMayHaveChildren(hasType, type);
     }
     if (!mayHaveChildren || !ChildrenCanMatter(depth, isAppFolder, searchDepth))
         return S_OK;
@@ -117,7 +128,8 @@ HRESULT SearchForAppFolder(int depth, BOOL parentIsAppFolder, LPWSTR grandparent
     IEnumPortableDeviceObjectIDs *children = NULL;
     hr = DevEnumChildren(objectId, &children);
     if (FAILED(hr))
-        return hr;
+        return SkipOrFail(depth, objectId, DEV_SKIP_LISTING, hr);
+    int listed = 0;
     LPWSTR outerLeftover = PendingLeftover;   // an app folder inside an app folder keeps its own
     if (isAppFolder)
         PendingLeftover = NULL;
@@ -128,8 +140,11 @@ HRESULT SearchForAppFolder(int depth, BOOL parentIsAppFolder, LPWSTR grandparent
             hr = S_OK;   // every child seen
             break;
         }
-        if (FAILED(hr))
+        if (FAILED(hr)) {
+            hr = SkipOrFail(depth, objectId, DEV_SKIP_NEXT, hr);
             break;
+        }
+        listed++;
         hr = SearchForAppFolder(depth + 1, isAppFolder, parentId, objectId, child, properties);
         if (FAILED(hr)) {
             CoTaskMemFree(child);
@@ -145,6 +160,9 @@ HRESULT SearchForAppFolder(int depth, BOOL parentIsAppFolder, LPWSTR grandparent
             CoTaskMemFree(child);
     }
     children->Release();
+    // A locked phone, or one set to charging only, opens and shows no storage at all.
+    if (depth == 0 && listed == 0 && SUCCEEDED(hr))
+        DevConnection.storageHidden = 1;
     if (isAppFolder) {
         // No settings file in this app folder, but what a replace left of it: the folder is
         // the app folder all the same, and the file gets its name back before it is used.
@@ -262,6 +280,11 @@ void DevStartup(int enableDevices)
     ZeroMemory(&DevConnection, sizeof DevConnection);
     DevConnection.deviceUnavailable = 1;
     DevConnection.discoveryPending = enableDevices != 0;
+}
+
+int DevStorageHidden(void)
+{
+    return DevConnection.storageHidden && DevConnection.deviceUnavailable;
 }
 
 int DevDeviceReady(void)

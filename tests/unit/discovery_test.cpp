@@ -482,32 +482,38 @@ TEST_F(DiscoveryTest, AFailingDeviceNeverHidesTheHandheld)
     }
 }
 
-// A failure on anything the walk reads ends the walk of that device, and the next device is
-// looked at; a failure armed on something the walk never needs to read changes nothing.
-TEST_F(DiscoveryTest, AFailureOnWhatTheWalkReadsSkipsThatDevice)
+// A failure of Open, of the listing of DEVICE or of a storage, or of a storage's name ends the
+// walk of that device, and the next device is looked at. Below a storage, a name that cannot be
+// read or a listing that fails passes over that object only, and the walk goes on in order. A
+// failure armed on something the walk never needs to read changes nothing.
+TEST_F(DiscoveryTest, AFailureOnWhatTheWalkReadsSkipsThatDeviceOrThatObject)
 {
+    enum Outcome { SkipsDevice, SkipsObject, NeverRead };
     struct Case {
         const char *why;
         int device;           // 0: the device without the app folder; 1: the demo handheld
         const char *method;
         const wchar_t *path;  // object concerned, as a devsim path; null: any object
         int nth;
-        bool ends;            // false: the walk never reads it, and the handheld is found
+        Outcome outcome;
     };
     const Case cases[] = {
-        {"name of a storage", 0, "IPortableDeviceProperties::GetValues", L"Internal storage", 1, true},
-        {"children of a folder", 0, "IPortableDeviceContent::EnumObjects", L"Internal storage\\a", 1, true},
-        {"the second Next in a folder", 0, "IEnumPortableDeviceObjectIDs::Next", L"Internal storage\\a", 2, true},
-        {"the key collection of the property reads", 0, "CoCreateInstance:KeyCollection", nullptr, 1, true},
-        {"the client information", 0, "CoCreateInstance:Values", nullptr, 1, true},
-        {"the content service", 0, "IPortableDevice::Content", nullptr, 1, true},
-        {"the properties service", 0, "IPortableDeviceContent::Properties", nullptr, 1, true},
-        {"a name on the device that holds the file", 1, "IPortableDeviceProperties::GetValues", L"Internal storage\\DCIM", 1, true},
-        {"a Next on the device that holds the file", 1, "IEnumPortableDeviceObjectIDs::Next", L"Internal storage", 1, true},
-        {"name of the root object, never read", 0, "IPortableDeviceProperties::GetValues", L"", 1, false},
-        {"name of an object at depth 4, never read", 0, "IPortableDeviceProperties::GetValues", L"Internal storage\\a\\b\\c", 1, false},
-        {"children of a plain folder at depth 3, never listed", 0, "IPortableDeviceContent::EnumObjects", L"Internal storage\\a\\b", 1, false},
-        {"children of a file, never listed", 0, "IPortableDeviceContent::EnumObjects", L"Internal storage\\top.txt", 1, false},
+        {"name of a storage", 0, "IPortableDeviceProperties::GetValues", L"Internal storage", 1, SkipsDevice},
+        {"children of a storage", 0, "IPortableDeviceContent::EnumObjects", L"Internal storage", 1, SkipsDevice},
+        {"the second Next in a storage", 0, "IEnumPortableDeviceObjectIDs::Next", L"Internal storage", 2, SkipsDevice},
+        {"children of a folder", 0, "IPortableDeviceContent::EnumObjects", L"Internal storage\\a", 1, SkipsObject},
+        {"the second Next in a folder", 0, "IEnumPortableDeviceObjectIDs::Next", L"Internal storage\\a", 2, SkipsObject},
+        {"name of a folder", 0, "IPortableDeviceProperties::GetValues", L"Internal storage\\a", 1, SkipsObject},
+        {"the key collection of the property reads", 0, "CoCreateInstance:KeyCollection", nullptr, 1, SkipsDevice},
+        {"the client information", 0, "CoCreateInstance:Values", nullptr, 1, SkipsDevice},
+        {"the content service", 0, "IPortableDevice::Content", nullptr, 1, SkipsDevice},
+        {"the properties service", 0, "IPortableDeviceContent::Properties", nullptr, 1, SkipsDevice},
+        {"a name on the device that holds the file", 1, "IPortableDeviceProperties::GetValues", L"Internal storage\\DCIM", 1, SkipsObject},
+        {"a Next on the device that holds the file", 1, "IEnumPortableDeviceObjectIDs::Next", L"Internal storage", 1, SkipsDevice},
+        {"name of the root object, never read", 0, "IPortableDeviceProperties::GetValues", L"", 1, NeverRead},
+        {"name of an object at depth 4, never read", 0, "IPortableDeviceProperties::GetValues", L"Internal storage\\a\\b\\c", 1, NeverRead},
+        {"children of a plain folder at depth 3, never listed", 0, "IPortableDeviceContent::EnumObjects", L"Internal storage\\a\\b", 1, NeverRead},
+        {"children of a file, never listed", 0, "IPortableDeviceContent::EnumObjects", L"Internal storage\\top.txt", 1, NeverRead},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.why);
@@ -536,10 +542,17 @@ TEST_F(DiscoveryTest, AFailureOnWhatTheWalkReadsSkipsThatDevice)
         }
         DevsimFailCall(c.method, c.nth, E_FAIL, c.path ? id.c_str() : nullptr);
         Start();
-        EXPECT_EQ(c.device == 0 || !c.ends, Found()) << c.why;
-        if (c.device == 0 && c.ends)
-            EXPECT_EQ(1u, DevsimOpens(second).size()) << c.why << ": after a failure on the first device the second is tried";
-        if (c.device == 1 && c.ends)
+        EXPECT_EQ(c.device == 0 || c.outcome != SkipsDevice, Found()) << c.why;
+        if (c.device == 0 && c.outcome != NeverRead) {
+            EXPECT_EQ(1u, DevsimOpens(second).size()) << c.why << ": after the first device the second is tried";
+            // What the walk of the first device reads after the failure, in its order.
+            long after = DevsimCallCountFor("IPortableDeviceProperties::GetValues",
+                                            DevsimObjectId(first, DevsimFind(first, L"Internal storage\\top.txt")).c_str());
+            EXPECT_EQ(c.outcome == SkipsObject ? 1 : 0, after)
+                << c.why << (c.outcome == SkipsObject ? ": the walk did not go on past the object it could not read"
+                                                     : ": the walk went on in a device it should have left");
+        }
+        if (c.device == 1 && c.outcome == SkipsDevice)
             EXPECT_EQ(nullptr, DevConnection.RootFolderId) << c.why << ": no id may stay set";
         Shutdown();
         EXPECT_EQ(liveAtStart_, DevsimLiveObjects()) << c.why << ": every device object released";
@@ -547,15 +560,17 @@ TEST_F(DiscoveryTest, AFailureOnWhatTheWalkReadsSkipsThatDevice)
     }
 }
 
-// A name the device answers it could not read is a failed read, not a nameless object:
-// discovery ends instead of walking past the real settings file to another app folder. A
-// property the object lacks is no failure, and an unreadable type only costs a listing.
-TEST_F(DiscoveryTest, UnreadableNamesEndDiscoveryAndTheFirstAppFolderWins)
+// A name the device answers it could not read is a failed read, not a nameless object: that
+// object is passed over, and the first settings file in device order among what could be read
+// wins. A property the object lacks is no failure, and an unreadable type only costs a listing.
+TEST_F(DiscoveryTest, AnUnreadableNameIsPassedOverAndTheFirstReadableAppFolderWins)
 {
     struct Case { const char *why; const PROPERTYKEY *key; HRESULT reason; bool found; int app; };
     const Case cases[] = {
         {"nothing unreadable: the first app folder in device order wins", nullptr, S_OK, true, 0},
-        {"the first settings file's name is busy", &WPD_OBJECT_ORIGINAL_FILE_NAME, HRESULT_FROM_WIN32(ERROR_BUSY), false, -1},
+        {"the first settings file's name is busy", &WPD_OBJECT_ORIGINAL_FILE_NAME, HRESULT_FROM_WIN32(ERROR_BUSY), true, 1},
+        {"the first settings file's name fails to read", &WPD_OBJECT_ORIGINAL_FILE_NAME,
+         HRESULT_FROM_WIN32(ERROR_GEN_FAILURE), true, 1},
         {"the first settings file's name is not supported", &WPD_OBJECT_ORIGINAL_FILE_NAME,
          HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED), true, 1},
         {"the first settings file's name is not found", &WPD_OBJECT_ORIGINAL_FILE_NAME,
@@ -582,6 +597,100 @@ TEST_F(DiscoveryTest, UnreadableNamesEndDiscoveryAndTheFirstAppFolderWins)
             ExpectIds(d, holders[c.app], apps[c.app], files[c.app]);
         Shutdown();
     }
+}
+
+// Phones as users bring them. A locked phone, or one set to charging only, opens and lists no
+// storage: when nothing else holds the file, DevStorageHidden says so (message 204, not 201).
+// Android refuses to list a file's children, and some folders: the walk lists only storages,
+// folders and objects of unknown type, passes over an object it cannot list or name (each one
+// told to DevSkippedObject), and the first settings file in order still wins.
+struct Skipped {
+    std::string object;
+    int call;
+    HRESULT reason;
+};
+std::vector<Skipped> g_skipped;
+void RecordSkipped(LPCWSTR objectId, int call, HRESULT reason)
+{
+    g_skipped.push_back({Narrow(objectId), call, reason});
+}
+
+TEST_F(DiscoveryTest, PhonesAsUsersBringThemAreFoundOrToldApart)
+{
+    enum Layout { Locked, Bare, Handheld, MusicOnTop, AndroidRefused, NameUnreadable };
+    struct Case {
+        const char *why;
+        std::vector<Layout> devices;   // in the manager's order
+        int winner;                    // the device found, or -1
+        int storageHidden;
+        const wchar_t *skipped;        // the object passed over on the winner, or null
+        int call;
+    };
+    const Case cases[] = {
+        {"a locked phone alone", {Locked}, -1, 1, nullptr, 0},
+        {"a locked phone beside a phone without the app", {Locked, Bare}, -1, 1, nullptr, 0},
+        {"a phone without the app alone: no storage is hidden", {Bare}, -1, 0, nullptr, 0},
+        {"a locked phone before the handheld", {Locked, Handheld}, 1, 0, nullptr, 0},
+        {"the handheld before a locked phone", {Handheld, Locked}, 0, 0, nullptr, 0},
+        {"a song and a video at the storage's top, files refusing to be listed", {MusicOnTop}, 0, 0, nullptr, 0},
+        {"Android refuses to be listed, before the app folder", {AndroidRefused}, 0, 0, L"Internal storage\\Android",
+         DEV_SKIP_LISTING},
+        {"a folder's name cannot be read, before the app folder", {NameUnreadable}, 0, 0, L"Internal storage\\Android",
+         DEV_SKIP_NAME_READ},
+    };
+    DevSkippedObject = RecordSkipped;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.why);
+        DevsimReset();
+        g_skipped.clear();
+        for (size_t i = 0; i < c.devices.size(); i++) {
+            std::wstring pnp = L"\\\\?\\usb#" + std::to_wstring(i);
+            if (c.devices[i] == Locked) {
+                DevsimAddDevice(pnp.c_str());   // opens, and DEVICE has no children
+                continue;
+            }
+            int d = DevsimAddDevice(pnp.c_str());
+            int storage = DevsimAddStorage(d, L"Internal storage");
+            DevsimSetFilesRefuseListing(d, true);
+            if (c.devices[i] == MusicOnTop) {
+                DevsimAddFile(d, storage, L"song.mp3", "ID3");
+                DevsimAddFile(d, storage, L"clip.mp4", "ftyp");
+            }
+            int android = DevsimAddFolder(d, storage, L"Android");
+            DevsimAddFolder(d, android, L"data");
+            if (c.devices[i] == AndroidRefused) DevsimSetListingFails(d, android, HRESULT_FROM_WIN32(ERROR_GEN_FAILURE));
+            if (c.devices[i] == NameUnreadable)
+                DevsimValueError(DevsimObjectId(d, android).c_str(), &WPD_OBJECT_ORIGINAL_FILE_NAME, 0,
+                                 HRESULT_FROM_WIN32(ERROR_GEN_FAILURE));
+            if (c.devices[i] != Bare)
+                DevsimAddFile(d, DevsimAddFolder(d, storage, L"Corvane"), L"Corvane_Info.ini", kInfo);
+        }
+        Start();
+        EXPECT_EQ(c.winner >= 0, Found()) << "whether the settings file was found";
+        if (c.winner >= 0 && Found())
+            ExpectIds(c.winner, DevsimFind(c.winner, L"Internal storage"), DevsimFind(c.winner, L"Internal storage\\Corvane"),
+                      DevsimFind(c.winner, L"Internal storage\\Corvane\\Corvane_Info.ini"));
+        EXPECT_EQ(c.winner >= 0 ? 0 : c.storageHidden, DevStorageHidden())
+            << "whether a phone that shows no storage is told apart (found: never)";
+        for (const wchar_t *file : {L"Internal storage\\song.mp3", L"Internal storage\\clip.mp4"})
+            if (c.winner >= 0 && DevsimFind(c.winner, file) >= 0)
+                EXPECT_EQ(0, DevsimCallCountFor("IPortableDeviceContent::EnumObjects",
+                                                DevsimObjectId(c.winner, DevsimFind(c.winner, file)).c_str()))
+                    << Narrow(file) << " was asked for its children";
+        if (c.skipped != nullptr) {
+            EXPECT_EQ(1u, g_skipped.size()) << "exactly the object that could not be read should be passed over";
+            if (g_skipped.size() == 1) {
+                EXPECT_EQ(Narrow(DevsimObjectId(c.winner, DevsimFind(c.winner, c.skipped))), g_skipped[0].object);
+                EXPECT_EQ(c.call, g_skipped[0].call) << "the request that failed (0 name read, 1 listing, 2 next)";
+                EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_GEN_FAILURE), g_skipped[0].reason);
+            }
+        } else {
+            EXPECT_TRUE(g_skipped.empty()) << g_skipped.size() << " object(s) passed over, the first "
+                                           << (g_skipped.empty() ? "" : g_skipped[0].object);
+        }
+        Shutdown();
+    }
+    DevSkippedObject = nullptr;
 }
 
 // Only a refusal of read-write access is retried read-only (and a busy answer after a wait);
