@@ -15,5 +15,8 @@ BOOL CenterWindow(HWND hwnd, HWND owner);
 int LocateSettingsFile(void);
 void ShowMessage(HWND owner, UINT textId, UINT style);
 void ShowNotSaved(HWND owner);
+// 1, after bringing its window to the front, when another Tessaly runs in this session;
+// otherwise 0, and this one is the one that runs.
+int AnotherTessalyRuns(void);
 
 #endif

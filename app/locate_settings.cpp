@@ -50,7 +50,7 @@ static int FindOnDrives(void)
 
 // Decides once per run which file holds the name: the configured root (existing or
 // not), else the first ready drive carrying the app folder, else the open device.
-// Returns 0 after telling the user when there is none.
+// Returns 0 after telling the user when there is none (and why, where a handheld hid its storage).
 int LocateSettingsFile(void)
 {
     int rootLength;
@@ -71,6 +71,7 @@ int LocateSettingsFile(void)
     if (DevDevicePath(SettingsPath))
         return 1;
 
-    ShowMessage(NULL, IDS_NOT_FOUND, MB_OK | MB_ICONEXCLAMATION);
+    // A phone that opens but shows no storage is locked or only charging: other advice helps.
+    ShowMessage(NULL, DevStorageHidden() ? IDS_STORAGE_HIDDEN : IDS_NOT_FOUND, MB_OK | MB_ICONEXCLAMATION);
     return 0;
 }

@@ -3,7 +3,7 @@
 
 // One straight run: start the device layer, find the settings file, then write the
 // name from the command line or let the user edit it; a write that fails is told, and the
-// exit code is always 0.
+// exit code is always 0. A second start while one runs touches nothing.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine, int showCommand)
 {
     const char *name;
@@ -12,7 +12,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR command
     (void)commandLine;
     (void)showCommand;
 
+    // Looking at every drive letter must not raise the system's "No disk" box for an empty
+    // card-reader slot: a drive without a medium is simply skipped.
+    SetErrorMode(SEM_FAILCRITICALERRORS);
     hInstance = instance;
+    if (AnotherTessalyRuns())
+        return 0;
     DevStartup(1);
     if (!LocateSettingsFile())
         return 0;

@@ -4,6 +4,8 @@
 
 int main(int argc, char **argv)
 {
+    // Tessaly's own drive checks, without the system's "No disk" box for an empty slot.
+    SetErrorMode(SEM_FAILCRITICALERRORS);
     LONGLONG started = Now();
     int writeTest = 0;
     for (int i = 1; i < argc; i++) {

@@ -7,6 +7,7 @@
 #define IDS_NOT_FOUND   201   // no settings file anywhere
 #define IDS_NOT_SAVED   202   // writing the name failed; the settings file is as it was
 #define IDS_NOT_SAVED_KEPT 203   // writing the name failed; a local copy holds the settings (%s)
+#define IDS_STORAGE_HIDDEN 204   // no settings file, and a handheld opened but showed no storage
 #define IDS_NOT_SAVED_AS_IT_WAS 205   // writing the name failed; the file as it was, a local copy (%s)
 
 #endif

@@ -255,6 +255,38 @@ expect "$(device_name 'Internal storage/Download/Corvane_Info.ini')" "Misplaced"
 expect "$(calls IPortableDeviceManager::GetDevices)" "2" "the device was looked at (count, then fill)"
 expect "$(calls IPortableDeviceContent::CreateObjectWithPropertiesAndData)" "0" "nothing uploaded"
 
+case_begin "a locked handheld (it opens and shows no storage) gives message 204, not 201"
+case_start
+use_devsim $'device \\\\?\\usb#vid_18d1&pid_4ee7#locked\nfriendly Locked phone\n'
+run_start "\"$EXE_DOS\" Locked Name"
+message_box "(none)" storage-hidden.png
+run_wait
+expect "$(cat "$CASE_DIR/box.txt")" \
+  "Found a handheld, but cannot see its storage.\\n\\n(1) Unlock the handheld,\\n(2) Set its USB connection to File transfer, and\\n(3) Try again." \
+  "message 204, word for word"
+expect "$(calls IPortableDevice::Open)" "1" "the handheld was opened"
+expect "$(calls IPortableDeviceContent::EnumObjects)" "1" "and only DEVICE was listed"
+
+case_begin "Tessaly started twice at once: one dialog, and the handheld sees one walk"
+case_start
+use_devsim "$HANDHELD"
+PROBE_CMDLINE="\"$EXE_DOS\"" timeout 60 wine "$PROBE" run 45000 >"$CASE_DIR/first.out" 2>&1 </dev/null &
+FIRST=$!
+PROBE_CMDLINE="\"$EXE_DOS\"" timeout 60 wine "$PROBE" run 45000 >"$CASE_DIR/second.out" 2>&1 </dev/null &
+SECOND=$!
+INFO=$(probe dialog Tessaly 15000)
+expect "$(field field "$INFO")" "Device Phone" "a dialog shows the device's name"
+sleep 3   # long enough for the other start to have ended, or to have shown its own dialog
+expect "$(probe windows | grep -c '"Tessaly"')" "1" "one dialog, whichever start got there first"
+if WIN=$(find_window '^Tessaly$'); then keys_to "$WIN" Escape; else fail "xdotool cannot see the dialog: $INFO"; probe close Tessaly >/dev/null; fi
+wait "$FIRST"; wait "$SECOND"
+for out in first second; do
+  expect "$(tr -d '\r' <"$CASE_DIR/$out.out" | grep -E '^(exit|timeout|error)' | head -1)" "exit 0" "the $out start ended with exit code 0"
+done
+expect "$(calls IPortableDevice::Open)" "1" "one walk: the handheld was opened once"
+expect "$(calls IPortableDeviceResources::GetStream)" "1" "one read of the settings file"
+expect "$(device_name "$SETTINGS")" "Device Phone" "Esc wrote nothing"
+
 case_begin "a drive holding the file wins over the handheld"
 E=$(drive e); settings_file "$E" $'[Corvane]\nName=On drive\n'
 case_start

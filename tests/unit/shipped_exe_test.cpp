@@ -208,6 +208,9 @@ TEST_F(ShippedExeTest, StringTableHoldsTheCaptionAndEveryMessage)
         {IDS_NOT_SAVED_KEPT,
          "The name was not saved, and the handheld may not hold its settings file.\n\nA copy with the new name is "
          "in:\n%s\n\nCopy it to the folder Corvane on the handheld as Corvane_Info.ini."},
+        {IDS_STORAGE_HIDDEN,
+         "Found a handheld, but cannot see its storage.\n\n(1) Unlock the handheld,\n(2) Set its USB connection to "
+         "File transfer, and\n(3) Try again."},
         {IDS_NOT_SAVED_AS_IT_WAS,
          "The name was not saved. The handheld's settings file is as it was.\n\nReconnect the handheld to the "
          "desktop and try again.\n\nA copy with the new name is in:\n%s"},
@@ -379,11 +382,19 @@ TEST(ShippedExeFile, BothProgramsAre32BitWithinTheirSizeImportingOnlyDllsEveryWi
         const IMAGE_DATA_DIRECTORY &imports = pe.nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
         size_t offset = pe.Offset(imports.VirtualAddress);
         ASSERT_NE(0u, offset) << "the import table lies outside every section";
-        std::vector<std::string> dlls;
+        std::vector<std::string> dlls, functions;   // functions as "dll!name"
         for (const IMAGE_IMPORT_DESCRIPTOR *d = pe.At<IMAGE_IMPORT_DESCRIPTOR>(offset); d != nullptr && d->Name != 0;
-             d = pe.At<IMAGE_IMPORT_DESCRIPTOR>(offset += sizeof *d))
+             d = pe.At<IMAGE_IMPORT_DESCRIPTOR>(offset += sizeof *d)) {
             dlls.push_back(pe.String(d->Name));
+            size_t thunk = pe.Offset(d->OriginalFirstThunk ? d->OriginalFirstThunk : d->FirstThunk);
+            for (const DWORD *t = pe.At<DWORD>(thunk); thunk != 0 && t != nullptr && *t != 0; t = pe.At<DWORD>(thunk += 4))
+                if (!(*t & IMAGE_ORDINAL_FLAG32)) functions.push_back(Lower(dlls.back()) + "!" + pe.String(*t + 2));
+        }
         EXPECT_FALSE(dlls.empty()) << "no import table entries were found";
+        // Drives are looked at before any window: an empty card-reader slot must not raise the
+        // system's "No disk" box, so each program sets the error mode first.
+        EXPECT_NE(functions.end(), std::find(functions.begin(), functions.end(), "kernel32.dll!SetErrorMode"))
+            << program.name << " does not import SetErrorMode from kernel32.dll";
         for (const std::string &dll : dlls)
             EXPECT_NE(std::end(everyWindowsHas),
                       std::find(std::begin(everyWindowsHas), std::end(everyWindowsHas), Lower(dll)))
