@@ -163,6 +163,7 @@ struct Figures {
     long long bytesRead = 0, bytesWritten = 0;
     bool wrote = false;
     double modelledMs = 0, modelledToDialogMs = 0;
+    long callsToDialog = 0;
     DWORD milliseconds = 0;
     long busyWaits = 0;
 };
@@ -199,7 +200,7 @@ Figures Run(const Handheld &handheld, RunKind kind)
         if (kind == Dialog) {
             char name[16];
             DevGetProfileString("Corvane", "Name", "", name, sizeof name, SettingsPath);
-            Model(DevsimCallLog(), 0, &f.modelledToDialogMs);
+            f.callsToDialog = (long)Model(DevsimCallLog(), 0, &f.modelledToDialogMs);
             f.modelledToDialogMs += BusyWaitedMs;
         }
         f.wrote = DevWriteProfileString("Corvane", "Name", NewName, SettingsPath) != 0;
@@ -292,7 +293,7 @@ int main(int argc, char **argv)
                 for (const char *m : {"IPortableDevice::Open", "IPortableDeviceContent::EnumObjects",
                                       "IEnumPortableDeviceObjectIDs::Next", "IPortableDeviceProperties::GetValues"})
                     std::printf(" %s %ld", m, f.discovery.count(m) ? f.discovery.at(m) : 0L);
-                std::printf("\n");
+                std::printf("; calls until the dialog shows: %ld\n", f.callsToDialog);
             }
             for (const auto &m : f.perMethod) std::printf("   %6ld  %s\n", m.second, m.first.c_str());
             char row[512];

@@ -10,6 +10,7 @@ struct IPortableDevice;
 struct IPortableDeviceContent;
 struct IEnumPortableDeviceObjectIDs;
 struct IPortableDeviceKeyCollection;
+struct IPortableDeviceProperties;
 
 enum {
     DEV_PATH_CHARS = 260,     // every 8-bit path or name buffer, and every UTF-16 one
@@ -45,9 +46,8 @@ struct DeviceConnection {
     int readOnly;                        // the device was opened for reading only
     int storageHidden;                   // a device opened and listed no storage
     DWORD busyWaited;                    // milliseconds waited for busy devices in this run
-    IPortableDeviceKeyCollection *nameKeys;          // the keys of every property read, made once
-    IPortableDeviceKeyCollection *nameAndTypeKeys;
-    IPortableDeviceKeyCollection *nameAndSizeKeys;
+    IPortableDeviceProperties *properties;           // the content's property service, got once
+    IPortableDeviceKeyCollection *readKeys;          // name, type and size: every property read, made once
     WorkingCopy workingCopy;
     SearchSlot search[DEV_SEARCH_SLOTS];
 };

@@ -69,8 +69,10 @@ extern void (*DevSkippedObject)(LPCWSTR objectId, int call, HRESULT reason);
 // it; a failure when the device could not read it (a VT_ERROR value holds the reason).
 HRESULT GetObjectStringProperty(IPortableDeviceProperties *properties, LPCWSTR objectId,
                                 REFPROPERTYKEY key, LPWSTR *out);
-// Releases the key collections the reads keep for the connection.
+// Releases what the reads keep for the connection: the key collection and the property service.
 void DevReleaseKeyCollections(void);
+// The content's property service, got once per connection and kept with it (borrowed).
+HRESULT DevPropertiesService(IPortableDeviceProperties **out);
 // The file name (as above) and the content type, when readable, in one request.
 HRESULT GetObjectNameAndType(IPortableDeviceProperties *properties, LPCWSTR objectId, LPWSTR *name,
                              GUID *type, BOOL *hasType);

@@ -222,14 +222,13 @@ static HRESULT OpenAndSearchDevice(LPCWSTR pnpId)
     if (SUCCEEDED(hr))
         hr = DevConnection.device->Content(&DevConnection.content);
     if (SUCCEEDED(hr))
-        hr = DevConnection.content->Properties(&properties);
-    if (SUCCEEDED(hr)) {
+        hr = DevPropertiesService(&properties);
+    if (SUCCEEDED(hr))
         hr = SearchForAppFolder(0, FALSE, NULL, NULL, RootObjectId, properties);
-        properties->Release();
-    }
     if (clientInfo != NULL)
         clientInfo->Release();
     if (FAILED(hr) || !AllIdsSet()) {
+        DevReleaseKeyCollections();   // the service belongs to this device's content
         ReleaseDevice();
         DevConnection.readOnly = 0;
     }

@@ -9,30 +9,40 @@ static int MeansNoSuchProperty(HRESULT reason)
            reason == E_NOTIMPL;
 }
 
-// The layer's reads ask for the name, or the name and the type: one key collection each
-// serves the whole connection, since the device only reads it.
-static IPortableDeviceKeyCollection **KeptKeys(const PROPERTYKEY *keys, int count)
+// The layer's reads ask for an object's name, type or size, or several of them: one key
+// collection of all three serves every read of the connection, since the device only reads it
+// and answers a whole object's properties in one round trip anyway.
+static const PROPERTYKEY ReadKeys[] = { WPD_OBJECT_ORIGINAL_FILE_NAME, WPD_OBJECT_CONTENT_TYPE, WPD_OBJECT_SIZE };
+
+static int AmongReadKeys(const PROPERTYKEY *keys, int count)
 {
-    if (count == 1 && IsEqualPropertyKey(keys[0], WPD_OBJECT_ORIGINAL_FILE_NAME))
-        return &DevConnection.nameKeys;
-    if (count == 2 && IsEqualPropertyKey(keys[0], WPD_OBJECT_ORIGINAL_FILE_NAME) &&
-        IsEqualPropertyKey(keys[1], WPD_OBJECT_CONTENT_TYPE))
-        return &DevConnection.nameAndTypeKeys;
-    if (count == 2 && IsEqualPropertyKey(keys[0], WPD_OBJECT_ORIGINAL_FILE_NAME) &&
-        IsEqualPropertyKey(keys[1], WPD_OBJECT_SIZE))
-        return &DevConnection.nameAndSizeKeys;
-    return NULL;
+    for (int i = 0; i < count; i++) {
+        int known = 0;
+        for (size_t k = 0; k < ARRAYSIZE(ReadKeys); k++)
+            known |= IsEqualPropertyKey(keys[i], ReadKeys[k]);
+        if (!known)
+            return 0;
+    }
+    return 1;
 }
 
 void DevReleaseKeyCollections(void)
 {
-    if (DevConnection.nameKeys != NULL)
-        DevConnection.nameKeys->Release();
-    if (DevConnection.nameAndTypeKeys != NULL)
-        DevConnection.nameAndTypeKeys->Release();
-    if (DevConnection.nameAndSizeKeys != NULL)
-        DevConnection.nameAndSizeKeys->Release();
-    DevConnection.nameKeys = DevConnection.nameAndTypeKeys = DevConnection.nameAndSizeKeys = NULL;
+    if (DevConnection.readKeys != NULL)
+        DevConnection.readKeys->Release();
+    if (DevConnection.properties != NULL)
+        DevConnection.properties->Release();
+    DevConnection.readKeys = NULL;
+    DevConnection.properties = NULL;
+}
+
+HRESULT DevPropertiesService(IPortableDeviceProperties **out)
+{
+    HRESULT hr = S_OK;
+    if (DevConnection.properties == NULL)
+        hr = DevConnection.content->Properties(&DevConnection.properties);
+    *out = DevConnection.properties;
+    return hr;
 }
 
 // GetValues for the given keys of one object. S_FALSE from the device (some value could not
@@ -40,15 +50,17 @@ void DevReleaseKeyCollections(void)
 static HRESULT RequestValues(IPortableDeviceProperties *properties, LPCWSTR objectId, const PROPERTYKEY *keys,
                              int count, IPortableDeviceValues **values)
 {
-    IPortableDeviceKeyCollection **kept = KeptKeys(keys, count);
+    IPortableDeviceKeyCollection **kept = AmongReadKeys(keys, count) ? &DevConnection.readKeys : NULL;
+    const PROPERTYKEY *asked = kept != NULL ? ReadKeys : keys;
+    int askedCount = kept != NULL ? (int)ARRAYSIZE(ReadKeys) : count;
     IPortableDeviceKeyCollection *collection = kept != NULL ? *kept : NULL;
     HRESULT hr = S_OK;
     *values = NULL;
     if (collection == NULL) {
         hr = CoCreateInstance(CLSID_PortableDeviceKeyCollection, NULL, CLSCTX_INPROC_SERVER,
                               IID_IPortableDeviceKeyCollection, (void **)&collection);
-        for (int i = 0; SUCCEEDED(hr) && i < count; i++)
-            hr = collection->Add(keys[i]);
+        for (int i = 0; SUCCEEDED(hr) && i < askedCount; i++)
+            hr = collection->Add(asked[i]);
         if (SUCCEEDED(hr) && kept != NULL)
             *kept = collection;   // released with the connection
     }

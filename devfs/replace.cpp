@@ -58,7 +58,7 @@ struct Replace {
     ULONGLONG sizes[NAME_COUNT];
     HANDLE file;                              // the bytes wanted under R
     DWORD size;
-    IPortableDeviceProperties *properties;    // one service and one value set for all renames
+    IPortableDeviceProperties *properties;    // the connection's service (borrowed), one value set for all renames
     IPortableDeviceValues *rename;
     int renames;                              // 1 the device renames, 0 it cannot, -1 not known
     int realConfirmed;                        // R is known complete in this run
@@ -80,8 +80,6 @@ static void EndReplace(Replace *rp)
         CoTaskMemFree(rp->ids[i]);
     if (rp->file != INVALID_HANDLE_VALUE)
         CloseHandle(rp->file);
-    if (rp->properties != NULL)
-        rp->properties->Release();
     if (rp->rename != NULL)
         rp->rename->Release();
 }
@@ -170,7 +168,7 @@ static HRESULT RenameServices(Replace *rp)
 {
     HRESULT hr = S_OK;
     if (rp->properties == NULL)
-        hr = DevConnection.content->Properties(&rp->properties);
+        hr = DevPropertiesService(&rp->properties);
     if (SUCCEEDED(hr) && rp->rename == NULL)
         hr = CoCreateInstance(CLSID_PortableDeviceValues, NULL, CLSCTX_INPROC_SERVER, IID_IPortableDeviceValues,
                               (void **)&rp->rename);

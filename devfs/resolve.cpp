@@ -42,14 +42,12 @@ HRESULT FindChildrenByName(LPCWSTR parentId, const LPCWSTR *names, int count, LP
         if (sizes != NULL)
             sizes[i] = DEV_SIZE_UNKNOWN;
     }
-    HRESULT hr = DevConnection.content->Properties(&properties);
+    HRESULT hr = DevPropertiesService(&properties);
     if (FAILED(hr))
         return hr;
     hr = DevEnumChildren(parentId, &children);
-    if (FAILED(hr)) {
-        properties->Release();
+    if (FAILED(hr))
         return hr;
-    }
     while (left > 0) {
         LPWSTR child = NULL;
         hr = DevNextChild(children, &child);
@@ -91,7 +89,6 @@ HRESULT FindChildrenByName(LPCWSTR parentId, const LPCWSTR *names, int count, LP
         left--;
     }
     children->Release();
-    properties->Release();
     if (FAILED(hr)) {
         for (int i = 0; i < count; i++) {
             CoTaskMemFree(ids[i]);

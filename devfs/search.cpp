@@ -9,7 +9,7 @@ HRESULT DevFindNextOnDevice(HANDLE handle, WIN32_FIND_DATAA *findData)
     if (slot == NULL)
         return E_FAIL;
     IPortableDeviceProperties *properties = NULL;
-    HRESULT hr = DevConnection.content->Properties(&properties);
+    HRESULT hr = DevPropertiesService(&properties);
     if (FAILED(hr))
         return hr;
     for (;;) {
@@ -47,7 +47,6 @@ HRESULT DevFindNextOnDevice(HANDLE handle, WIN32_FIND_DATAA *findData)
         CoTaskMemFree(child);
         break;
     }
-    properties->Release();
     return hr;
 }
 

@@ -147,8 +147,8 @@ TEST_F(DiscoveryTest, OnlyWhatCouldLeadToTheSettingsFileIsRead)
     EXPECT_EQ(1, reads(inUntyped)) << "the children of an object of unknown type are looked at";
     EXPECT_EQ(1, listings(deepApp)) << "an app folder at depth 3 is listed: its children may be the file";
     EXPECT_EQ(1, reads(deepFile)) << "a child of an app folder at depth 4 is read";
-    EXPECT_EQ(2, DevsimCallCount("IPortableDeviceKeyCollection::Add"))
-        << "every object's one request asks for its name and its type together, with one key collection";
+    EXPECT_EQ(3, DevsimCallCount("IPortableDeviceKeyCollection::Add"))
+        << "every object's one request asks for its name, type and size together, with one key collection";
 }
 
 // What discovery costs does not grow with what the folders hold below the depth.

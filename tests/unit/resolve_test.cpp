@@ -191,8 +191,9 @@ TEST_F(ResolveTest, DeviceFailuresEndTheResolution)
          L"Internal storage\\Corvane", 1},
         {"a Next in the app folder fails", "IEnumPortableDeviceObjectIDs::Next", L"Internal storage\\Corvane", 1},
         {"a name cannot be read", "IPortableDeviceProperties::GetValues", L"Internal storage\\Download", 1},
-        {"the properties service is refused", "IPortableDeviceContent::Properties", nullptr, 2},
-        // The layer makes its key collection once per connection: only the first can fail.
+        // The layer gets its property service and makes its key collection once per connection:
+        // only the first of each can fail.
+        {"the properties service is refused", "IPortableDeviceContent::Properties", nullptr, 1, true},
         {"the key collection cannot be made", "CoCreateInstance:KeyCollection", nullptr, 1, true},
     };
     for (const Case &c : cases) {
