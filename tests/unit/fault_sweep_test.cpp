@@ -497,59 +497,56 @@ protected:
                   << ", most requests without the file " << f.nextMaxGap << std::endl;
     }
 
-    void Sweep(const DeviceKind &kind)
+    void Sweep(const DeviceKind &kind, bool dialog)
     {
-        for (bool dialog : {true, false}) {
-            std::string what = std::string(dialog ? "dialog run" : "command-line run") + " on a " + kind.name;
-            // A clean run gives the calls to sweep over, and proves the device's kind.
-            int device = MakeHandheld(kind);
-            std::wstring fileId = DevsimObjectId(device, DevsimFind(device, (std::wstring(AppFolder) + L"\\" + FileNames[REAL]).c_str()));
-            RunResult clean = RunTidy(dialog, NewName);
-            long calls = DevsimTotalCalls();
-            long reads = DevsimCallCount("IPortableDeviceProperties::GetValues");
-            long streamReads = DevsimCallCount("IStream::Read");
-            long nameReads = DevsimCallCountFor("IPortableDeviceProperties::GetValues", fileId.c_str());
-            ASSERT_EQ(kind.writable ? 1 : 0, clean.wrote) << "a clean " << what << " gave the wrong result";
-            ASSERT_GT(calls, 10) << "a clean " << what << " made suspiciously few device calls";
-            EXPECT_EQ(kind.gap, clean.gap) << "a clean " << what << " served " << clean.gap
-                                           << " requests while the app folder held no complete settings file";
-            std::vector<long> perMethod;
-            for (const char *m : MutatingCalls) perMethod.push_back(DevsimCallCount(m));
-            ExpectNoLeaks("after the clean run");
-            // The same on a handheld whose file is only under the leftover N.
-            device = MakeHandheld(kind, true);
-            std::wstring leftoverId = DevsimObjectId(device, DevsimFind(device, (std::wstring(AppFolder) + L"\\" + FileNames[NEW_COPY]).c_str()));
-            RunTidy(dialog, NewName);
-            long leftoverNameReads = DevsimCallCountFor("IPortableDeviceProperties::GetValues", leftoverId.c_str());
+        std::string what = std::string(dialog ? "dialog run" : "command-line run") + " on a " + kind.name;
+        // A clean run gives the calls to sweep over, and proves the device's kind.
+        int device = MakeHandheld(kind);
+        std::wstring fileId = DevsimObjectId(device, DevsimFind(device, (std::wstring(AppFolder) + L"\\" + FileNames[REAL]).c_str()));
+        RunResult clean = RunTidy(dialog, NewName);
+        long calls = DevsimTotalCalls();
+        long reads = DevsimCallCount("IPortableDeviceProperties::GetValues");
+        long streamReads = DevsimCallCount("IStream::Read");
+        long nameReads = DevsimCallCountFor("IPortableDeviceProperties::GetValues", fileId.c_str());
+        ASSERT_EQ(kind.writable ? 1 : 0, clean.wrote) << "a clean " << what << " gave the wrong result";
+        ASSERT_GT(calls, 10) << "a clean " << what << " made suspiciously few device calls";
+        EXPECT_EQ(kind.gap, clean.gap) << "a clean " << what << " served " << clean.gap
+                                       << " requests while the app folder held no complete settings file";
+        std::vector<long> perMethod;
+        for (const char *m : MutatingCalls) perMethod.push_back(DevsimCallCount(m));
+        ExpectNoLeaks("after the clean run");
+        // The same on a handheld whose file is only under the leftover N.
+        device = MakeHandheld(kind, true);
+        std::wstring leftoverId = DevsimObjectId(device, DevsimFind(device, (std::wstring(AppFolder) + L"\\" + FileNames[NEW_COPY]).c_str()));
+        RunTidy(dialog, NewName);
+        long leftoverNameReads = DevsimCallCountFor("IPortableDeviceProperties::GetValues", leftoverId.c_str());
 
-            Figures figures[FAULT_KINDS];
-            std::map<std::string, DevsimSnapshot> states;
-            for (HRESULT hr : {E_FAIL, Absent})
-                for (long n = 1; n <= calls + 1; n++) RunCase(kind, dialog, {CallFails, n, 0, hr, nullptr}, &figures[CallFails], &states);
-            for (size_t m = 0; m < sizeof MutatingCalls / sizeof MutatingCalls[0]; m++)
-                for (long n = 1; n <= perMethod[m]; n++)
-                    RunCase(kind, dialog, {ActsThenFails, n, 0, HRESULT_FROM_WIN32(ERROR_SEM_TIMEOUT), MutatingCalls[m]},
-                            &figures[ActsThenFails], &states);
-            for (long n = 1; n <= reads + 1; n++)
-                RunCase(kind, dialog, {ValueUnreadable, n, 0, DeviceError, nullptr}, &figures[ValueUnreadable], &states);
-            for (long n = 1; n <= streamReads + 1; n++)
-                RunCase(kind, dialog, {ReadCut, n, 0, S_OK, nullptr}, &figures[ReadCut], &states);
-            for (long i = 1; i <= nameReads + 1; i++)
-                for (long j = i + 1; j <= nameReads + 2; j++)
-                    RunCase(kind, dialog, {NameMisses, i, j, Absent, nullptr}, &figures[NameMisses], &states);
-            for (long i = 1; i <= leftoverNameReads + 1; i++)
-                for (long j = i + 1; j <= leftoverNameReads + 2; j++)
-                    RunCase(kind, dialog, {LeftoverNameMisses, i, j, Absent, nullptr}, &figures[LeftoverNameMisses], &states);
-            for (long n = 1; n <= calls; n++) RunCase(kind, dialog, {Killed, n, 0, S_OK, nullptr}, &figures[Killed], &states);
-            if (HasFatalFailure()) return;
-            for (int k = 0; k < FAULT_KINDS; k++) Print(what, FaultNames[k], figures[k]);
+        Figures figures[FAULT_KINDS];
+        std::map<std::string, DevsimSnapshot> states;
+        for (HRESULT hr : {E_FAIL, Absent})
+            for (long n = 1; n <= calls + 1; n++) RunCase(kind, dialog, {CallFails, n, 0, hr, nullptr}, &figures[CallFails], &states);
+        for (size_t m = 0; m < sizeof MutatingCalls / sizeof MutatingCalls[0]; m++)
+            for (long n = 1; n <= perMethod[m]; n++)
+                RunCase(kind, dialog, {ActsThenFails, n, 0, HRESULT_FROM_WIN32(ERROR_SEM_TIMEOUT), MutatingCalls[m]},
+                        &figures[ActsThenFails], &states);
+        for (long n = 1; n <= reads + 1; n++)
+            RunCase(kind, dialog, {ValueUnreadable, n, 0, DeviceError, nullptr}, &figures[ValueUnreadable], &states);
+        for (long n = 1; n <= streamReads + 1; n++)
+            RunCase(kind, dialog, {ReadCut, n, 0, S_OK, nullptr}, &figures[ReadCut], &states);
+        for (long i = 1; i <= nameReads + 1; i++)
+            for (long j = i + 1; j <= nameReads + 2; j++)
+                RunCase(kind, dialog, {NameMisses, i, j, Absent, nullptr}, &figures[NameMisses], &states);
+        for (long i = 1; i <= leftoverNameReads + 1; i++)
+            for (long j = i + 1; j <= leftoverNameReads + 2; j++)
+                RunCase(kind, dialog, {LeftoverNameMisses, i, j, Absent, nullptr}, &figures[LeftoverNameMisses], &states);
+        for (long n = 1; n <= calls; n++) RunCase(kind, dialog, {Killed, n, 0, S_OK, nullptr}, &figures[Killed], &states);
+        if (HasFatalFailure()) return;
+        for (int k = 0; k < FAULT_KINDS; k++) Print(what, FaultNames[k], figures[k]);
 
-            Figures failing, killed;
-            UnderFire(kind, dialog, states, &failing, &killed);
-            Print(what + ", " + std::to_string(states.size()) + " states left behind", "the next run's call fails", failing);
-            Print(what + ", " + std::to_string(states.size()) + " states left behind", "the next run is killed after a call", killed);
-            if (HasFatalFailure()) return;
-        }
+        Figures failing, killed;
+        UnderFire(kind, dialog, states, &failing, &killed);
+        Print(what + ", " + std::to_string(states.size()) + " states left behind", "the next run's call fails", failing);
+        Print(what + ", " + std::to_string(states.size()) + " states left behind", "the next run is killed after a call", killed);
     }
 };
 
@@ -638,39 +635,75 @@ TEST_F(FaultSweepTest, BusyAnswersAreAMomentNotAVerdict)
     }
 }
 
-TEST_F(FaultSweepTest, ADeviceThatRenamesNeverLosesTheSettingsFile)
+// Each kind of device in a dialog run and in a command-line run, as tests of their own.
+TEST_F(FaultSweepTest, ADeviceThatRenamesNeverLosesTheSettingsFileInADialogRun)
 {
-    Sweep(Kinds[0]);
+    Sweep(Kinds[0], true);
 }
 
-TEST_F(FaultSweepTest, ADeviceThatCannotRenameNeverLosesTheSettingsFile)
+TEST_F(FaultSweepTest, ADeviceThatRenamesNeverLosesTheSettingsFileFromTheCommandLine)
 {
-    Sweep(Kinds[1]);
+    Sweep(Kinds[0], false);
 }
 
-TEST_F(FaultSweepTest, ADeviceThatGivesRenamedObjectsNewIdsNeverLosesTheSettingsFile)
+TEST_F(FaultSweepTest, ADeviceThatCannotRenameNeverLosesTheSettingsFileInADialogRun)
 {
-    Sweep(Kinds[2]);
+    Sweep(Kinds[1], true);
 }
 
-TEST_F(FaultSweepTest, ADeviceWhoseIdsFollowNamesNeverLosesTheSettingsFile)
+TEST_F(FaultSweepTest, ADeviceThatCannotRenameNeverLosesTheSettingsFileFromTheCommandLine)
 {
-    Sweep(Kinds[3]);
+    Sweep(Kinds[1], false);
 }
 
-TEST_F(FaultSweepTest, ADeviceThatLiesAboutRenamingNeverLosesTheSettingsFile)
+TEST_F(FaultSweepTest, ADeviceThatGivesRenamedObjectsNewIdsNeverLosesTheSettingsFileInADialogRun)
 {
-    Sweep(Kinds[4]);
+    Sweep(Kinds[2], true);
 }
 
-TEST_F(FaultSweepTest, APhoneThatLeavesPhantomsNeverLosesTheSettingsFile)
+TEST_F(FaultSweepTest, ADeviceThatGivesRenamedObjectsNewIdsNeverLosesTheSettingsFileFromTheCommandLine)
 {
-    Sweep(Kinds[5]);
+    Sweep(Kinds[2], false);
 }
 
-TEST_F(FaultSweepTest, APhoneThatLeavesPhantomsAndCannotRenameNeverLosesTheSettingsFile)
+TEST_F(FaultSweepTest, ADeviceWhoseIdsFollowNamesNeverLosesTheSettingsFileInADialogRun)
 {
-    Sweep(Kinds[6]);
+    Sweep(Kinds[3], true);
+}
+
+TEST_F(FaultSweepTest, ADeviceWhoseIdsFollowNamesNeverLosesTheSettingsFileFromTheCommandLine)
+{
+    Sweep(Kinds[3], false);
+}
+
+TEST_F(FaultSweepTest, ADeviceThatLiesAboutRenamingNeverLosesTheSettingsFileInADialogRun)
+{
+    Sweep(Kinds[4], true);
+}
+
+TEST_F(FaultSweepTest, ADeviceThatLiesAboutRenamingNeverLosesTheSettingsFileFromTheCommandLine)
+{
+    Sweep(Kinds[4], false);
+}
+
+TEST_F(FaultSweepTest, APhoneThatLeavesPhantomsNeverLosesTheSettingsFileInADialogRun)
+{
+    Sweep(Kinds[5], true);
+}
+
+TEST_F(FaultSweepTest, APhoneThatLeavesPhantomsNeverLosesTheSettingsFileFromTheCommandLine)
+{
+    Sweep(Kinds[5], false);
+}
+
+TEST_F(FaultSweepTest, APhoneThatLeavesPhantomsAndCannotRenameNeverLosesTheSettingsFileInADialogRun)
+{
+    Sweep(Kinds[6], true);
+}
+
+TEST_F(FaultSweepTest, APhoneThatLeavesPhantomsAndCannotRenameNeverLosesTheSettingsFileFromTheCommandLine)
+{
+    Sweep(Kinds[6], false);
 }
 
 }  // namespace
