@@ -145,8 +145,12 @@ int MeansAbsent(HRESULT code);
 // one "class:" line per class.
 void InstallProxies(void);
 void RemoveProxies(void);
-IPortableDeviceManager *WrapManager(IPortableDeviceManager *real);
-IPortableDevice *WrapDevice(IPortableDevice *real);
+// A recording proxy for what the stand-in of class origin made (a manager or a device).
+IUnknown *WrapCreated(IUnknown *real, int origin, int isManager);
+// A request for an interface that a proxy of class origin's chain could not answer.
+void StandInUnanswered(int origin, REFIID iid);
+// One "stand-in CLASS:" line per class installed: objects made, interfaces it could not give.
+void ReportStandIns(void);
 
 // ---- the report's sections ----
 struct SetupFacts {

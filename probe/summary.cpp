@@ -64,6 +64,7 @@ void ReportSummary(const WalkFacts *walk, const MeasureFacts *m, LONGLONG starte
     else if (m->done)
         Out("assumption a storage has no file name: %s (%s)\r\n",
             Verdict(m->storageNameCode != S_OK), m->storageNameCode == S_OK ? "it has one" : HrText(m->storageNameCode));
+    ReportStandIns();
     Out("walk: %d requests in %s ms\r\n", walk->walkRequests, Ms(walk->walkMicro));
     if (DroppedRecords() > 0)
         Out("calls not kept: %ld (the record table was full)\r\n", DroppedRecords());

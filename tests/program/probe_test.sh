@@ -56,6 +56,10 @@ has "discovery count: IPortableDeviceContent::EnumObjects 5" "discovery lists 5 
 has "discovery count: IEnumPortableDeviceObjectIDs::Next 7" "discovery asks Next 7 times, as the benchmark counts"
 has "discovery count: IPortableDeviceProperties::GetValues 5" "discovery reads 5 names, as the benchmark counts"
 has "read count: IPortableDeviceResources::GetStream 1" "the dialog's read downloads the file once"
+# Every device object the layer and the probe make goes through the FTM class's stand-in.
+grep -q '^stand-in PortableDeviceFTM: [1-9][0-9]* made, answered every request$' <<<"$REPORT" &&
+  pass "the FTM stand-in made the devices and answered every request" ||
+  fail "no FTM stand-in line with objects made and every request answered: $(grep '^stand-in' <<<"$REPORT" | tr '\n' '|')"
 for m in $WRITES; do expect "$(calls "$m")" 0 "no $m reached the device without --write-test"; done
 [ "$(value 'probe wall time')" != "" ] && pass "the summary gives the probe's wall time" || fail "no probe wall time in the summary"
 
@@ -82,6 +86,13 @@ has "  open read-write: 0x80070005 E_ACCESSDENIED" "the devices section reports 
 has "verdict: found: Card/Corvane/Corvane_Info.ini" "the handheld behind the refusing device is found"
 has 'device: 2 (\\?\usb#second)' "the verdict names the second device"
 has 'noted: device 1 (\\?\usb#locked): IPortableDevice::Open on \\?\usb#locked answered 0x80070005 E_ACCESSDENIED' "the refused device is noted with the call and the code"
+
+CASE="no FTM class"
+probe "$(scenario $'ftm-missing\ndevice \\\\?\\usb#small\nstorage Internal storage\nfile Internal storage/Corvane/Corvane_Info.ini\n[Corvane]\nName=Small\n.\n')"
+grep -q '^stand-in PortableDevice: [1-9][0-9]* made, answered every request$' <<<"$REPORT" &&
+  pass "without the FTM class the devices come from the PortableDevice stand-in" ||
+  fail "no PortableDevice stand-in line with objects made: $(grep '^stand-in' <<<"$REPORT" | tr '\n' '|')"
+expect "$(grep -c '^stand-in PortableDeviceFTM' <<<"$REPORT")" 0 "no stand-in line for the class that could not be intercepted"
 
 CASE="value error on a storage"
 probe "$(scenario $'device \\\\?\\usb#sick\nstorage Internal storage\nfile Internal storage/Corvane/Corvane_Info.ini\n[Corvane]\nName=Sick\n.\nvalue-error 8007001F name Internal storage\n')"
