@@ -121,6 +121,7 @@ awk -v m="$median" 'BEGIN { exit !(m >= 4 && m <= 8) }' && pass "median request 
 CASE="typical handheld"
 probe "$(scenario "$(printf 'latency 4\n'; cat "$SCENARIOS/typical.scenario")")"
 has "verdict: found: Internal storage/Corvane/Corvane_Info.ini" "the settings file is found on the typical handheld"
+has "assumption a storage has no file name: confirmed (absent from the reply)" "the nameless storage confirms that storages have no file name"
 walk=$(value 'walk time' | sed 's/ ms$//'); measured=$(value 'measurement time' | sed 's/ ms$//'); total=$(value 'probe wall time' | sed 's/ ms$//')
 awk -v w="$walk" -v m="$measured" -v t="$total" 'BEGIN { exit !(w > 0 && t <= 2 * (w + m)) }' &&
   pass "the whole report ($total ms) takes at most twice the walk ($walk ms) plus the measurements ($measured ms)" ||
