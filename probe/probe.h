@@ -115,6 +115,7 @@ struct KeyError {
 };
 struct CallRecord {
     BYTE phase, method, refused, keyErrorCount;
+    BYTE skipped;                   // the layer passed over the object this call failed on
     int device;                     // index into the device table, -1 before Open
     HRESULT hr;
     DWORD micro;                    // time of the call

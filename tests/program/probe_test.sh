@@ -87,6 +87,32 @@ has "verdict: found: Card/Corvane/Corvane_Info.ini" "the handheld behind the ref
 has 'device: 2 (\\?\usb#second)' "the verdict names the second device"
 has 'noted: device 1 (\\?\usb#locked): IPortableDevice::Open on \\?\usb#locked answered 0x80070005 E_ACCESSDENIED' "the refused device is noted with the call and the code"
 
+CASE="locked handheld"
+# A phone that refuses to open, then a locked one: it opens and lists no storage.
+probe "$(scenario $'device \\\\?\\usb#refuses\ndeny all\nstorage Internal storage\ndevice \\\\?\\usb#locked\nfriendly Locked phone\n')"
+has 'verdict: not found: device 2 (\\?\usb#locked): no storage: unlock the handheld, set its USB connection to File transfer, and try again' \
+  "the verdict names the device without storage and gives Tessaly's advice, before the device that refused"
+has 'reason: device 2 (\\?\usb#locked): IPortableDeviceContent::EnumObjects on DEVICE listed no storage' "a reason line shows the empty listing of DEVICE"
+has 'reason: device 1 (\\?\usb#refuses): IPortableDevice::Open on \\?\usb#refuses answered 0x80070005 E_ACCESSDENIED' "the refusing device is a reason too"
+expect "$(grep -c '^verdict' <<<"$REPORT")" 1 "one verdict, and no full walk after a device without storage"
+
+CASE="folders the layer passes over"
+# Android refuses its listing and another folder's name cannot be read: both are passed over.
+SKIPPING=$'device \\\\?\\usb#android\nnameless-storages\nstorage Internal storage\nfolder Internal storage/Android/data\nlisting-fails 8007001F Internal storage/Android\nfolder Internal storage/Alarms\nvalue-error 80070079 name Internal storage/Alarms\n'
+probe "$(scenario "$SKIPPING"$'file Internal storage/Corvane/Corvane_Info.ini\n[Corvane]\nName=Android\n.\n')"
+has "verdict: found: Internal storage/Corvane/Corvane_Info.ini" "the app folder after the refusing Android folder is found"
+# Ids by order of creation: the storage o1, Android o2, data o3, Alarms o4.
+has 'skipped: device 1 (\\?\usb#android): IPortableDeviceContent::EnumObjects on o2 answered 0x8007001F ERROR_GEN_FAILURE' \
+  "the Android folder is noted as skipped with its listing's code"
+has 'skipped: device 1 (\\?\usb#android): IPortableDeviceProperties::GetValues on o4 could not read WPD_OBJECT_ORIGINAL_FILE_NAME: 0x80070079 ERROR_SEM_TIMEOUT' \
+  "the folder whose name could not be read is noted as skipped with the name's code"
+expect "$(grep -c '^noted:\|^reason:' <<<"$REPORT")" 0 "what was passed over is neither noted nor a reason"
+probe "$(scenario "$SKIPPING")"
+has "verdict: not found: no folder Corvane holding Corvane_Info.ini on any device (full walk to depth 12)" \
+  "without the app folder, the passed-over folders are no reason: the full walk decides"
+grep -q '^skipped: device 1 .* on o2 answered 0x8007001F' <<<"$REPORT" && pass "the skipped folder is noted after a not found too" ||
+  fail "no skipped line for the Android folder after the not found: $(grep '^skipped\|^verdict' <<<"$REPORT" | tr '\n' '|')"
+
 CASE="no FTM class"
 probe "$(scenario $'ftm-missing\ndevice \\\\?\\usb#small\nstorage Internal storage\nfile Internal storage/Corvane/Corvane_Info.ini\n[Corvane]\nName=Small\n.\n')"
 grep -q '^stand-in PortableDevice: [1-9][0-9]* made, answered every request$' <<<"$REPORT" &&
