@@ -172,8 +172,10 @@ struct WalkFacts {
 };
 void ReportWalk(const SetupFacts *setup, WalkFacts *walk, int writeTest);   // walk.cpp
 void WriteTest(void);                                                       // write_test.cpp
-// Deepest first find of the settings file, breadth first, to maxDepth; 0 when none.
-int FullWalkDepth(IPortableDeviceContent *content, int maxDepth, char *path, int pathSize);   // full_walk.cpp
+// Shallowest find of the settings file, breadth first, to maxDepth; 0 when none. A level cut
+// short gets its "full walk:" line and sets *cut.
+int FullWalkDepth(IPortableDeviceContent *content, int device, int maxDepth, char *path, int pathSize,
+                  int *cut);   // full_walk.cpp
 HRESULT ObjectPath(IPortableDeviceProperties *properties, LPCWSTR objectId, char *path, int size, int *depth);
 HRESULT OpenReadOnly(LPCWSTR pnpId, IPortableDevice **device);                              // devices.cpp
 struct MeasureFacts {

@@ -205,6 +205,7 @@ static int AnyDeviceListed(void)
 static void FullWalkVerdict(const SetupFacts *setup, WalkFacts *walk)
 {
     int maxDepth = setup->searchDepth + 8 > 24 ? 24 : (setup->searchDepth + 8 < 8 ? 8 : setup->searchDepth + 8);
+    int cut = 0;
     CurrentPhase = PHASE_FULL_WALK;
     for (int d = 0; d < MAX_PROBE_DEVICES && DeviceId(d)[0] != '?'; d++) {
         IPortableDevice *device = NULL;
@@ -212,7 +213,7 @@ static void FullWalkVerdict(const SetupFacts *setup, WalkFacts *walk)
         char path[DEV_PATH_CHARS * 3], id[DEV_PATH_CHARS * 3];
         int depth = 0;
         if (SUCCEEDED(OpenReadOnly(DeviceId(d), &device)) && SUCCEEDED(device->Content(&content)))
-            depth = FullWalkDepth(content, maxDepth, path, sizeof path);
+            depth = FullWalkDepth(content, d, maxDepth, path, sizeof path, &cut);
         if (content != NULL)
             content->Release();
         if (device != NULL) {
@@ -228,8 +229,12 @@ static void FullWalkVerdict(const SetupFacts *setup, WalkFacts *walk)
             return;
         }
     }
-    Out("verdict: not found: no folder Corvane holding Corvane_Info.ini on any device (full walk to depth %d)\r\n",
-        maxDepth);
+    if (cut)
+        Out("verdict: no verdict: the full walk to depth %d was cut short and did not find the file in what it "
+            "looked at; it may lie in what was left out\r\n", maxDepth);
+    else
+        Out("verdict: not found: no folder Corvane holding Corvane_Info.ini on any device (full walk to depth %d)\r\n",
+            maxDepth);
 }
 
 void ReportWalk(const SetupFacts *setup, WalkFacts *walk, int writeTest)

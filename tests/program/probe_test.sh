@@ -73,9 +73,16 @@ grep -q '^hex Internal storage/Corvane/Corvane_Info.ini 5b436f7276616e655d0d0a4e
   pass "the settings file is untouched" || fail "the settings file changed or is gone"
 
 CASE="deeper than SearchDepth"
-probe "$(scenario $'device \\\\?\\usb#deep\nstorage Internal storage\nfile Internal storage/Documents/Backup/Corvane/Corvane_Info.ini\n[Corvane]\nName=Deep\n.\n')"
+# 100 songs (audio, by their names) that refuse a listing, as a phone's files do: the full walk
+# asks only what may hold others.
+{ printf 'device \\\\?\\usb#deep\nstorage Internal storage\nfiles-refuse-listing\n'; for i in $(seq -w 1 100); do echo "hex Internal storage/Music/track$i.mp3 -"; done
+  printf 'file Internal storage/Documents/Backup/Corvane/Corvane_Info.ini\n[Corvane]\nName=Deep\n.\n'; } > "$work/scenario.txt"
+probe "$work/scenario.txt"
 has "verdict: deeper than SearchDepth: found at depth 5 by a full walk to depth 5" "the verdict gives the depth of the file one level deeper than SearchDepth"
 has "file: Internal storage/Documents/Backup/Corvane/Corvane_Info.ini" "the full walk names where the file is"
+listings=$(calls IPortableDeviceContent::EnumObjects)
+[ "$listings" -lt 50 ] && pass "the whole probe lists $listings objects: no song is asked for children" ||
+  fail "the probe asked $listings listings of a device with 100 songs: the full walk lists files"
 CONFIG=$'[Corvane]\nSearchDepth=5' probe "$work/scenario.txt"
 has "verdict: found: Internal storage/Documents/Backup/Corvane/Corvane_Info.ini" "with SearchDepth=5 the layer finds it"
 has "SearchDepth: 5" "Setup shows SearchDepth as the layer reads it"
@@ -112,6 +119,17 @@ has "verdict: not found: no folder Corvane holding Corvane_Info.ini on any devic
   "without the app folder, the passed-over folders are no reason: the full walk decides"
 grep -q '^skipped: device 1 .* on o2 answered 0x8007001F' <<<"$REPORT" && pass "the skipped folder is noted after a not found too" ||
   fail "no skipped line for the Android folder after the not found: $(grep '^skipped\|^verdict' <<<"$REPORT" | tr '\n' '|')"
+
+CASE="full walk cut short"
+# 4100 folders at depth 3, the app folder in the last: more than the full walk keeps of a level.
+{ printf 'device \\\\?\\usb#crowded\nstorage Internal storage\n'; for i in $(seq -w 1 4099); do echo "folder Internal storage/Many/f$i"; done
+  printf 'file Internal storage/Many/f4100/Corvane/Corvane_Info.ini\n[Corvane]\nName=Crowded\n.\n'; } > "$work/crowded.txt"
+probe "$work/crowded.txt"
+has "full walk: cut short at depth 3 on device 1: 4 of 4100 objects that may hold others were not looked into (at most 4096 are kept a level)" \
+  "the report says at which depth the full walk was cut and how many objects it left out"
+has "verdict: no verdict: the full walk to depth 12 was cut short and did not find the file in what it looked at; it may lie in what was left out" \
+  "a not found after the cut says it is no verdict"
+expect "$(grep -c '^verdict' <<<"$REPORT")" 1 "one verdict line"
 
 CASE="no FTM class"
 probe "$(scenario $'ftm-missing\ndevice \\\\?\\usb#small\nstorage Internal storage\nfile Internal storage/Corvane/Corvane_Info.ini\n[Corvane]\nName=Small\n.\n')"
