@@ -11,12 +11,28 @@ static int DeviceCount;
 int CurrentPhase;
 int AllowWrites;
 
-#define PROBE_METHOD_NAME(id, name, request, write) name,
-#define PROBE_METHOD_FLAGS(id, name, request, write) (request) | ((write) << 1),
-static const char *const MethodNames[] = { PROBE_METHODS(PROBE_METHOD_NAME) };
+// Packed "a\0b\0...": no table of pointers, and each interface's name kept once.
+#define PROBE_INTERFACE_NAME(id, name) name "\0"
+#define PROBE_METHOD_NAME(id, face, name, request, write) name "\0"
+#define PROBE_METHOD_FLAGS(id, face, name, request, write) (request) | ((write) << 1) | ((face) << 2),
+static const char InterfaceNames[] = PROBE_INTERFACES(PROBE_INTERFACE_NAME);
+static const char MethodNames[] = PROBE_METHODS(PROBE_METHOD_NAME);
 static const BYTE MethodFlags[] = { PROBE_METHODS(PROBE_METHOD_FLAGS) };
 
-const char *MethodName(int method) { return MethodNames[method]; }
+const char *NthName(const char *packed, int n)
+{
+    while (n-- > 0)
+        packed += lstrlenA(packed) + 1;
+    return packed;
+}
+
+const char *MethodName(int method)
+{
+    static char names[M_COUNT][64];   // made on first use
+    if (names[method][0] == '\0')
+        wsprintfA(names[method], "%s::%s", NthName(InterfaceNames, MethodFlags[method] >> 2), NthName(MethodNames, method));
+    return names[method];
+}
 int IsRequestMethod(int method) { return MethodFlags[method] & 1; }
 int IsWriteMethod(int method) { return (MethodFlags[method] & 2) != 0; }
 

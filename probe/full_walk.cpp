@@ -10,12 +10,6 @@ struct Pending {
 };
 static Pending LevelA[FRONTIER], LevelB[FRONTIER];
 
-static int MayHaveChildren(BOOL hasType, const GUID &type)
-{
-    return !hasType || !(IsEqualGUID(type, WPD_CONTENT_TYPE_IMAGE) || IsEqualGUID(type, WPD_CONTENT_TYPE_DOCUMENT) ||
-                         IsEqualGUID(type, WPD_CONTENT_TYPE_UNSPECIFIED));
-}
-
 HRESULT ObjectPath(IPortableDeviceProperties *properties, LPCWSTR objectId, char *path, int size, int *depth)
 {
     const PROPERTYKEY keys[] = { WPD_OBJECT_ORIGINAL_FILE_NAME, WPD_OBJECT_NAME, WPD_OBJECT_PARENT_ID };
@@ -73,7 +67,9 @@ static LPWSTR CopyId(LPCWSTR id)
     return copy;
 }
 
-int FullWalkDepth(IPortableDeviceContent *content, int maxDepth, char *path, int pathSize)
+// Objects it cannot list or name are passed over, as the layer does; what is kept of a level
+// to look into is bounded, and a level cut short is said with the objects it left out.
+int FullWalkDepth(IPortableDeviceContent *content, int device, int maxDepth, char *path, int pathSize, int *cut)
 {
     IPortableDeviceProperties *properties = NULL;
     Pending *current = LevelA, *next = LevelB;
@@ -86,7 +82,7 @@ int FullWalkDepth(IPortableDeviceContent *content, int maxDepth, char *path, int
     current[0].isAppFolder = 0;
     currentCount = current[0].id != NULL;
     for (int depth = 0; depth < maxDepth && currentCount > 0 && found == NULL; depth++) {
-        int nextCount = 0;
+        int nextCount = 0, leftOut = 0;
         for (int i = 0; i < currentCount && found == NULL; i++) {
             IEnumPortableDeviceObjectIDs *children = NULL;
             if (FAILED(content->EnumObjects(0, current[i].id, NULL, &children)))
@@ -102,7 +98,9 @@ int FullWalkDepth(IPortableDeviceContent *content, int maxDepth, char *path, int
                         found = child;
                         foundDepth = depth + 1;
                         keep = 1;
-                    } else if (MayHaveChildren(hasType, type) && nextCount < FRONTIER) {
+                    } else if (DevMayHaveChildren(hasType, type) && nextCount == FRONTIER) {
+                        leftOut++;
+                    } else if (DevMayHaveChildren(hasType, type)) {
                         next[nextCount].id = child;
                         next[nextCount].isAppFolder = name != NULL && DevNameEqual(name, L"Corvane");
                         nextCount++;
@@ -114,6 +112,12 @@ int FullWalkDepth(IPortableDeviceContent *content, int maxDepth, char *path, int
                     CoTaskMemFree(child);
             }
             children->Release();
+        }
+        if (leftOut > 0) {
+            Out("full walk: cut short at depth %d on device %d: %d of %d objects that may hold others were not looked "
+                "into (at most %d are kept a level)\r\n",
+                depth + 1, device + 1, leftOut, nextCount + leftOut, FRONTIER);
+            *cut = 1;
         }
         FreeLevel(current, currentCount);
         Pending *swap = current;

@@ -4,18 +4,24 @@
 
 namespace {
 
+enum { KEPT_IIDS = 4 };
+
 struct Interception {
     const CLSID *clsid;
     const char *name;
     int isManager;
     IClassFactory *real;
     DWORD cookie;
+    int installed;
+    LONG made;
+    int unanswered;                  // distinct interfaces asked for that no stand-in had
+    IID unansweredIids[KEPT_IIDS];
 };
 
 Interception Classes[] = {
-    {&CLSID_PortableDeviceManager, "PortableDeviceManager", 1, NULL, 0},
-    {&CLSID_PortableDeviceFTM, "PortableDeviceFTM", 0, NULL, 0},
-    {&CLSID_PortableDevice, "PortableDevice", 0, NULL, 0},
+    {&CLSID_PortableDeviceManager, "PortableDeviceManager", 1},
+    {&CLSID_PortableDeviceFTM, "PortableDeviceFTM", 0},
+    {&CLSID_PortableDevice, "PortableDevice", 0},
 };
 const int ClassCount = sizeof Classes / sizeof Classes[0];
 
@@ -32,6 +38,7 @@ public:
             return S_OK;
         }
         *out = NULL;
+        StandInUnanswered((int)(entry - Classes), iid);
         return E_NOINTERFACE;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }    // static: lives as long as the probe
@@ -44,15 +51,19 @@ public:
         if (outer != NULL)
             return CLASS_E_NOAGGREGATION;
         const IID &own = entry->isManager ? IID_IPortableDeviceManager : IID_IPortableDevice;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, own))
+        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, own)) {
+            StandInUnanswered((int)(entry - Classes), iid);
             return E_NOINTERFACE;   // nothing the probe could record
+        }
         IUnknown *object = NULL;
         HRESULT hr = entry->real->CreateInstance(NULL, own, (void **)&object);
         if (FAILED(hr))
             return hr;
-        *out = entry->isManager ? (void *)WrapManager((IPortableDeviceManager *)object)
-                                : (void *)WrapDevice((IPortableDevice *)object);
-        return *out != NULL ? S_OK : E_OUTOFMEMORY;
+        *out = WrapCreated(object, (int)(entry - Classes), entry->isManager);
+        if (*out == NULL)
+            return E_OUTOFMEMORY;
+        InterlockedIncrement(&entry->made);
+        return S_OK;
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 };
@@ -76,7 +87,39 @@ void InstallProxies(void)
         } else {
             c->real = NULL;
         }
+        c->installed = SUCCEEDED(hr);
         Out("class %s: %s\r\n", c->name, SUCCEEDED(hr) ? "registered, recorded" : HrText(hr));
+    }
+}
+
+void StandInUnanswered(int origin, REFIID iid)
+{
+    Interception *c = &Classes[origin];
+    for (int i = 0; i < c->unanswered && i < KEPT_IIDS; i++)
+        if (IsEqualIID(c->unansweredIids[i], iid))
+            return;
+    if (c->unanswered < KEPT_IIDS)
+        c->unansweredIids[c->unanswered] = iid;
+    c->unanswered++;
+}
+
+// Whether the system's own code went around the stand-ins: what each made, and what it was
+// asked for and could not give.
+void ReportStandIns(void)
+{
+    for (int i = 0; i < ClassCount; i++) {
+        Interception *c = &Classes[i];
+        char line[KEPT_IIDS * 40 + 40] = "";
+        if (!c->installed)
+            continue;
+        for (int k = 0; k < c->unanswered && k < KEPT_IIDS; k++) {
+            WCHAR iid[40];
+            StringFromGUID2(c->unansweredIids[k], iid, 40);
+            wsprintfA(line + lstrlenA(line), "%s%ls", k ? ", " : ", could not answer ", iid);
+        }
+        if (c->unanswered > KEPT_IIDS)
+            wsprintfA(line + lstrlenA(line), " and %d more", c->unanswered - KEPT_IIDS);
+        Out("stand-in %s: %ld made%s\r\n", c->name, c->made, c->unanswered ? line : ", answered every request");
     }
 }
 

@@ -164,7 +164,8 @@ static void MeasureBulk(IPortableDeviceProperties *properties, LPCWSTR folder, i
     bulk->Release();
 }
 
-// What the device answers for the file name and the type of one object.
+// What the device answers for the file name and the type of one object; for the name: S_OK
+// when it gave one, S_FALSE when the reply left it out, else the code it gave instead.
 static HRESULT CodeLine(IPortableDeviceProperties *properties, LPCWSTR id, const char *label)
 {
     const PROPERTYKEY keys[] = { WPD_OBJECT_ORIGINAL_FILE_NAME, WPD_OBJECT_CONTENT_TYPE };
@@ -177,17 +178,13 @@ static HRESULT CodeLine(IPortableDeviceProperties *properties, LPCWSTR id, const
         hr = properties->GetValues(id, wanted, &values);
     for (int k = 0; k < 2; k++) {
         PROPVARIANT value;
+        HRESULT code = hr;
         PropVariantInit(&value);
-        if (FAILED(hr))
-            lstrcpyA(text[k], HrText(hr));
-        else if (FAILED(values->GetValue(keys[k], &value)))
-            lstrcpyA(text[k], "absent from the reply");
-        else if (value.vt == VT_ERROR)
-            lstrcpyA(text[k], HrText(value.scode));
-        else
-            lstrcpyA(text[k], "present");
+        if (SUCCEEDED(hr))
+            code = FAILED(values->GetValue(keys[k], &value)) ? S_FALSE : value.vt == VT_ERROR ? value.scode : S_OK;
+        lstrcpyA(text[k], code == S_FALSE ? "absent from the reply" : code == S_OK ? "present" : HrText(code));
         if (k == 0)
-            nameCode = FAILED(hr) ? hr : value.vt == VT_ERROR ? value.scode : S_OK;
+            nameCode = code;
         PropVariantClear(&value);
     }
     Out("codes %s: WPD_OBJECT_ORIGINAL_FILE_NAME %s, WPD_OBJECT_CONTENT_TYPE %s\r\n", label, text[0], text[1]);

@@ -14,50 +14,67 @@ HRESULT Refused(int method, int device, LPCWSTR object)
     return E_ACCESSDENIED;
 }
 
-#define REFUSE_UNLESS_WRITING(method, object) \
-    if (!AllowWrites)                         \
-        return Refused(method, device, object)
-// Runs the real call, records it, and leaves its answer in hr.
-#define TIMED(method, object, call)       \
-    LONGLONG start_ = Now();              \
-    HRESULT hr = (call);                  \
-    CallRecord *record_ = Record(method, device, object, hr, start_); \
-    (void)record_
-
-template <class I>
-class Proxy : public I {
-public:
-    I *real;
+// What every proxy keeps beside its interface; the shared work is done here once, not per class.
+struct ProxyFields {
+    IUnknown *real;
     int device;
+    int origin;   // the intercepted class whose stand-in made the first object of the chain
     LONG refs;
 
-    ULONG STDMETHODCALLTYPE AddRef() override { return (ULONG)InterlockedIncrement(&refs); }
-    ULONG STDMETHODCALLTYPE Release() override
+    // The real call's answer, recorded with its time.
+    HRESULT Done(int method, LPCWSTR object, HRESULT hr, LONGLONG start)
+    {
+        Record(method, device, object, hr, start);
+        return hr;
+    }
+    ULONG Drop(void *self)
     {
         LONG left = InterlockedDecrement(&refs);
         if (left == 0) {
             real->Release();
-            CoTaskMemFree(this);
+            CoTaskMemFree(self);
         }
         return (ULONG)left;
     }
-    HRESULT Self(REFIID iid, REFIID own, void **out)
+    HRESULT Answer(IUnknown *self, REFIID iid, REFIID own, void **out)
     {
         if (out == NULL)
             return E_POINTER;
         if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, own)) {
-            *out = this;
-            AddRef();
+            *out = self;
+            InterlockedIncrement(&refs);
             return S_OK;
         }
         *out = NULL;
+        StandInUnanswered(origin, iid);
         return E_NOINTERFACE;
     }
 };
 
+#define REFUSE_UNLESS_WRITING(method, object) \
+    if (!AllowWrites)                         \
+        return Refused(method, device, object)
+// Runs the real call (its name and arguments in CALL) and records it.
+#define FORWARD(method, object, call) \
+    LONGLONG start_ = Now();          \
+    return Done(method, object, Real()->call, start_)
+// The same, keeping the answer in hr and the record (NULL when the table is full) in record_.
+#define TIMED(method, object, call)   \
+    LONGLONG start_ = Now();          \
+    HRESULT hr = Real()->call;        \
+    CallRecord *record_ = Record(method, device, object, hr, start_)
+
+template <class I>
+class Proxy : public I, public ProxyFields {
+public:
+    I *Real() { return static_cast<I *>(real); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return (ULONG)InterlockedIncrement(&refs); }
+    ULONG STDMETHODCALLTYPE Release() override { return Drop(static_cast<I *>(this)); }
+};
+
 // Takes the real object's reference; NULL (and the real one released) without memory.
-template <class P, class I>
-P *Wrap(I *real, int device)
+template <class P>
+P *Wrap(IUnknown *real, const ProxyFields *from)
 {
     if (real == NULL)
         return NULL;
@@ -68,18 +85,19 @@ P *Wrap(I *real, int device)
     }
     P *proxy = new (memory) P;
     proxy->real = real;
-    proxy->device = device;
+    proxy->device = from->device;
+    proxy->origin = from->origin;
     proxy->refs = 1;
     return proxy;
 }
 
 // Hands out the wrapped object of a successful call; E_OUTOFMEMORY when it cannot be wrapped.
 template <class P, class I>
-HRESULT Hand(HRESULT hr, I **out, int device)
+HRESULT Hand(HRESULT hr, I **out, const ProxyFields *from)
 {
     if (FAILED(hr) || out == NULL || *out == NULL)
         return hr;
-    *out = Wrap<P>(*out, device);
+    *out = Wrap<P>(*out, from);
     return *out != NULL ? hr : E_OUTOFMEMORY;
 }
 
@@ -107,7 +125,6 @@ void KeepKeyErrors(CallRecord *record, IPortableDeviceValues *values)
 class ProxyStream : public Proxy<IPortableDeviceDataStream> {
 public:
     WCHAR object[RECORD_OBJECT_CHARS];
-    int writable;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override
     {
@@ -116,12 +133,12 @@ public:
             AddRef();
             return S_OK;
         }
-        return Self(iid, IID_IPortableDeviceDataStream, out);
+        return Answer(this, iid, IID_IPortableDeviceDataStream, out);
     }
     HRESULT STDMETHODCALLTYPE Read(void *data, ULONG size, ULONG *done) override
     {
         ULONG got = 0;
-        TIMED(M_STM_READ, object, real->Read(data, size, &got));
+        TIMED(M_STM_READ, object, Read(data, size, &got));
         if (record_ != NULL)
             record_->detail = got;
         if (done != NULL)
@@ -131,52 +148,37 @@ public:
     HRESULT STDMETHODCALLTYPE Write(const void *data, ULONG size, ULONG *done) override
     {
         REFUSE_UNLESS_WRITING(M_STM_WRITE, object);
-        TIMED(M_STM_WRITE, object, real->Write(data, size, done));
-        return hr;
+        FORWARD(M_STM_WRITE, object, Write(data, size, done));
     }
-    HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER *position) override
+    HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD from, ULARGE_INTEGER *position) override
     {
-        TIMED(M_STM_SEEK, object, real->Seek(move, origin, position));
-        return hr;
+        FORWARD(M_STM_SEEK, object, Seek(move, from, position));
     }
     HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER size) override
     {
         REFUSE_UNLESS_WRITING(M_STM_SET_SIZE, object);
-        TIMED(M_STM_SET_SIZE, object, real->SetSize(size));
-        return hr;
+        FORWARD(M_STM_SET_SIZE, object, SetSize(size));
     }
     HRESULT STDMETHODCALLTYPE CopyTo(IStream *target, ULARGE_INTEGER size, ULARGE_INTEGER *read,
                                      ULARGE_INTEGER *written) override
     {
-        TIMED(M_STM_COPY_TO, object, real->CopyTo(target, size, read, written));
-        return hr;
+        FORWARD(M_STM_COPY_TO, object, CopyTo(target, size, read, written));
     }
     HRESULT STDMETHODCALLTYPE Commit(DWORD flags) override
     {
         REFUSE_UNLESS_WRITING(M_STM_COMMIT, object);
-        TIMED(M_STM_COMMIT, object, real->Commit(flags));
-        return hr;
+        FORWARD(M_STM_COMMIT, object, Commit(flags));
     }
-    HRESULT STDMETHODCALLTYPE Revert() override
-    {
-        TIMED(M_STM_REVERT, object, real->Revert());
-        return hr;
-    }
+    HRESULT STDMETHODCALLTYPE Revert() override { FORWARD(M_STM_REVERT, object, Revert()); }
     HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER size, DWORD type) override
     {
-        TIMED(M_STM_LOCK, object, real->LockRegion(offset, size, type));
-        return hr;
+        FORWARD(M_STM_LOCK, object, LockRegion(offset, size, type));
     }
     HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER size, DWORD type) override
     {
-        TIMED(M_STM_UNLOCK, object, real->UnlockRegion(offset, size, type));
-        return hr;
+        FORWARD(M_STM_UNLOCK, object, UnlockRegion(offset, size, type));
     }
-    HRESULT STDMETHODCALLTYPE Stat(STATSTG *stat, DWORD flags) override
-    {
-        TIMED(M_STM_STAT, object, real->Stat(stat, flags));
-        return hr;
-    }
+    HRESULT STDMETHODCALLTYPE Stat(STATSTG *stat, DWORD flags) override { FORWARD(M_STM_STAT, object, Stat(stat, flags)); }
     HRESULT STDMETHODCALLTYPE Clone(IStream **copy) override
     {
         if (copy != NULL)
@@ -193,16 +195,15 @@ public:
             hr = method == M_STM_OBJECT_ID ? data->GetObjectID(id) : data->Cancel();
             data->Release();
         }
-        Record(method, device, object, hr, start);
-        return hr;
+        return Done(method, object, hr, start);
     }
     HRESULT STDMETHODCALLTYPE GetObjectID(LPWSTR *id) override { return DataStream(M_STM_OBJECT_ID, id); }
     HRESULT STDMETHODCALLTYPE Cancel() override { return DataStream(M_STM_CANCEL, NULL); }
 };
 
-IStream *WrapStream(IStream *real, int device, LPCWSTR objectId)
+IStream *WrapStream(IStream *real, const ProxyFields *from, LPCWSTR objectId)
 {
-    ProxyStream *proxy = Wrap<ProxyStream>((IPortableDeviceDataStream *)real, device);
+    ProxyStream *proxy = Wrap<ProxyStream>(real, from);
     if (proxy != NULL)
         lstrcpynW(proxy->object, objectId != NULL ? objectId : L"(new)", RECORD_OBJECT_CHARS);
     return proxy;
@@ -215,12 +216,12 @@ public:
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override
     {
-        return Self(iid, IID_IEnumPortableDeviceObjectIDs, out);
+        return Answer(this, iid, IID_IEnumPortableDeviceObjectIDs, out);
     }
     HRESULT STDMETHODCALLTYPE Next(ULONG count, LPWSTR *ids, ULONG *fetched) override
     {
         ULONG got = 0;
-        TIMED(M_ENU_NEXT, parent, real->Next(count, ids, &got));
+        TIMED(M_ENU_NEXT, parent, Next(count, ids, &got));
         if (SUCCEEDED(hr)) {
             if (record_ != NULL)
                 record_->detail = got;
@@ -231,74 +232,51 @@ public:
             *fetched = got;
         return hr;
     }
-    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override
-    {
-        TIMED(M_ENU_SKIP, parent, real->Skip(count));
-        return hr;
-    }
-    HRESULT STDMETHODCALLTYPE Reset() override
-    {
-        TIMED(M_ENU_RESET, parent, real->Reset());
-        return hr;
-    }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override { FORWARD(M_ENU_SKIP, parent, Skip(count)); }
+    HRESULT STDMETHODCALLTYPE Reset() override { FORWARD(M_ENU_RESET, parent, Reset()); }
     HRESULT STDMETHODCALLTYPE Clone(IEnumPortableDeviceObjectIDs **copy) override
     {
-        TIMED(M_ENU_CLONE, parent, real->Clone(copy));
-        hr = Hand<ProxyEnum>(hr, copy, device);
+        TIMED(M_ENU_CLONE, parent, Clone(copy));
+        (void)record_;
+        hr = Hand<ProxyEnum>(hr, copy, this);
         if (SUCCEEDED(hr) && copy != NULL && *copy != NULL) {
             lstrcpyW(((ProxyEnum *)*copy)->parent, parent);
             ((ProxyEnum *)*copy)->listing = -1;
         }
         return hr;
     }
-    HRESULT STDMETHODCALLTYPE Cancel() override
-    {
-        TIMED(M_ENU_CANCEL, parent, real->Cancel());
-        return hr;
-    }
+    HRESULT STDMETHODCALLTYPE Cancel() override { FORWARD(M_ENU_CANCEL, parent, Cancel()); }
 };
 
 class ProxyBulk : public Proxy<IPortableDevicePropertiesBulk> {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override
     {
-        return Self(iid, IID_IPortableDevicePropertiesBulk, out);
+        return Answer(this, iid, IID_IPortableDevicePropertiesBulk, out);
     }
     HRESULT STDMETHODCALLTYPE QueueGetValuesByObjectList(IPortableDevicePropVariantCollection *ids,
                                                          IPortableDeviceKeyCollection *keys,
                                                          IPortableDevicePropertiesBulkCallback *callback,
                                                          GUID *context) override
     {
-        TIMED(M_BLK_BY_LIST, NULL, real->QueueGetValuesByObjectList(ids, keys, callback, context));
-        return hr;
+        FORWARD(M_BLK_BY_LIST, NULL, QueueGetValuesByObjectList(ids, keys, callback, context));
     }
     HRESULT STDMETHODCALLTYPE QueueGetValuesByObjectFormat(REFGUID format, LPCWSTR parentId, DWORD depth,
                                                            IPortableDeviceKeyCollection *keys,
                                                            IPortableDevicePropertiesBulkCallback *callback,
                                                            GUID *context) override
     {
-        TIMED(M_BLK_BY_FORMAT, parentId, real->QueueGetValuesByObjectFormat(format, parentId, depth, keys, callback,
-                                                                            context));
-        return hr;
+        FORWARD(M_BLK_BY_FORMAT, parentId, QueueGetValuesByObjectFormat(format, parentId, depth, keys, callback, context));
     }
     HRESULT STDMETHODCALLTYPE QueueSetValuesByObjectList(IPortableDeviceValuesCollection *values,
                                                          IPortableDevicePropertiesBulkCallback *callback,
                                                          GUID *context) override
     {
         REFUSE_UNLESS_WRITING(M_BLK_SET, NULL);
-        TIMED(M_BLK_SET, NULL, real->QueueSetValuesByObjectList(values, callback, context));
-        return hr;
+        FORWARD(M_BLK_SET, NULL, QueueSetValuesByObjectList(values, callback, context));
     }
-    HRESULT STDMETHODCALLTYPE Start(REFGUID context) override
-    {
-        TIMED(M_BLK_START, NULL, real->Start(context));
-        return hr;
-    }
-    HRESULT STDMETHODCALLTYPE Cancel(REFGUID context) override
-    {
-        TIMED(M_BLK_CANCEL, NULL, real->Cancel(context));
-        return hr;
-    }
+    HRESULT STDMETHODCALLTYPE Start(REFGUID context) override { FORWARD(M_BLK_START, NULL, Start(context)); }
+    HRESULT STDMETHODCALLTYPE Cancel(REFGUID context) override { FORWARD(M_BLK_CANCEL, NULL, Cancel(context)); }
 };
 
 class ProxyProperties : public Proxy<IPortableDeviceProperties> {
@@ -308,26 +286,25 @@ public:
         if (out != NULL && IsEqualIID(iid, IID_IPortableDevicePropertiesBulk)) {
             IPortableDevicePropertiesBulk **bulk = (IPortableDevicePropertiesBulk **)out;
             *bulk = NULL;
-            TIMED(M_PRO_BULK, NULL, real->QueryInterface(iid, out));
-            return Hand<ProxyBulk>(hr, bulk, device);
+            TIMED(M_PRO_BULK, NULL, QueryInterface(iid, out));
+            (void)record_;
+            return Hand<ProxyBulk>(hr, bulk, this);
         }
-        return Self(iid, IID_IPortableDeviceProperties, out);
+        return Answer(this, iid, IID_IPortableDeviceProperties, out);
     }
     HRESULT STDMETHODCALLTYPE GetSupportedProperties(LPCWSTR id, IPortableDeviceKeyCollection **keys) override
     {
-        TIMED(M_PRO_SUPPORTED, id, real->GetSupportedProperties(id, keys));
-        return hr;
+        FORWARD(M_PRO_SUPPORTED, id, GetSupportedProperties(id, keys));
     }
     HRESULT STDMETHODCALLTYPE GetPropertyAttributes(LPCWSTR id, REFPROPERTYKEY key,
                                                     IPortableDeviceValues **attributes) override
     {
-        TIMED(M_PRO_ATTRIBUTES, id, real->GetPropertyAttributes(id, key, attributes));
-        return hr;
+        FORWARD(M_PRO_ATTRIBUTES, id, GetPropertyAttributes(id, key, attributes));
     }
     HRESULT STDMETHODCALLTYPE GetValues(LPCWSTR id, IPortableDeviceKeyCollection *keys,
                                         IPortableDeviceValues **values) override
     {
-        TIMED(M_PRO_GET_VALUES, id, real->GetValues(id, keys, values));
+        TIMED(M_PRO_GET_VALUES, id, GetValues(id, keys, values));
         if (SUCCEEDED(hr) && values != NULL)
             KeepKeyErrors(record_, *values);
         return hr;
@@ -336,7 +313,7 @@ public:
                                         IPortableDeviceValues **results) override
     {
         REFUSE_UNLESS_WRITING(M_PRO_SET_VALUES, id);
-        TIMED(M_PRO_SET_VALUES, id, real->SetValues(id, values, results));
+        TIMED(M_PRO_SET_VALUES, id, SetValues(id, values, results));
         if (SUCCEEDED(hr) && results != NULL)
             KeepKeyErrors(record_, *results);
         return hr;
@@ -344,32 +321,25 @@ public:
     HRESULT STDMETHODCALLTYPE Delete(LPCWSTR id, IPortableDeviceKeyCollection *keys) override
     {
         REFUSE_UNLESS_WRITING(M_PRO_DELETE, id);
-        TIMED(M_PRO_DELETE, id, real->Delete(id, keys));
-        return hr;
+        FORWARD(M_PRO_DELETE, id, Delete(id, keys));
     }
-    HRESULT STDMETHODCALLTYPE Cancel() override
-    {
-        TIMED(M_PRO_CANCEL, NULL, real->Cancel());
-        return hr;
-    }
+    HRESULT STDMETHODCALLTYPE Cancel() override { FORWARD(M_PRO_CANCEL, NULL, Cancel()); }
 };
 
 class ProxyResources : public Proxy<IPortableDeviceResources> {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override
     {
-        return Self(iid, IID_IPortableDeviceResources, out);
+        return Answer(this, iid, IID_IPortableDeviceResources, out);
     }
     HRESULT STDMETHODCALLTYPE GetSupportedResources(LPCWSTR id, IPortableDeviceKeyCollection **keys) override
     {
-        TIMED(M_RES_SUPPORTED, id, real->GetSupportedResources(id, keys));
-        return hr;
+        FORWARD(M_RES_SUPPORTED, id, GetSupportedResources(id, keys));
     }
     HRESULT STDMETHODCALLTYPE GetResourceAttributes(LPCWSTR id, REFPROPERTYKEY key,
                                                     IPortableDeviceValues **attributes) override
     {
-        TIMED(M_RES_ATTRIBUTES, id, real->GetResourceAttributes(id, key, attributes));
-        return hr;
+        FORWARD(M_RES_ATTRIBUTES, id, GetResourceAttributes(id, key, attributes));
     }
     HRESULT STDMETHODCALLTYPE GetStream(LPCWSTR id, REFPROPERTYKEY key, const DWORD mode, DWORD *optimal,
                                         IStream **stream) override
@@ -380,9 +350,10 @@ public:
                 *stream = NULL;
             return Refused(method, device, id);
         }
-        TIMED(method, id, real->GetStream(id, key, mode, optimal, stream));
+        TIMED(method, id, GetStream(id, key, mode, optimal, stream));
+        (void)record_;
         if (SUCCEEDED(hr) && stream != NULL && *stream != NULL) {
-            *stream = WrapStream(*stream, device, id);
+            *stream = WrapStream(*stream, this, id);
             if (*stream == NULL)
                 hr = E_OUTOFMEMORY;
         }
@@ -391,20 +362,11 @@ public:
     HRESULT STDMETHODCALLTYPE Delete(LPCWSTR id, IPortableDeviceKeyCollection *keys) override
     {
         REFUSE_UNLESS_WRITING(M_RES_DELETE, id);
-        TIMED(M_RES_DELETE, id, real->Delete(id, keys));
-        return hr;
+        FORWARD(M_RES_DELETE, id, Delete(id, keys));
     }
-    HRESULT STDMETHODCALLTYPE Cancel() override
+    HRESULT STDMETHODCALLTYPE Cancel() override { FORWARD(M_RES_CANCEL, NULL, Cancel()); }
+    HRESULT STDMETHODCALLTYPE CreateResource(IPortableDeviceValues *, IStream **data, DWORD *, LPWSTR *) override
     {
-        TIMED(M_RES_CANCEL, NULL, real->Cancel());
-        return hr;
-    }
-    HRESULT STDMETHODCALLTYPE CreateResource(IPortableDeviceValues *attributes, IStream **data, DWORD *optimal,
-                                             LPWSTR *cookie) override
-    {
-        (void)attributes;
-        (void)optimal;
-        (void)cookie;
         if (data != NULL)
             *data = NULL;
         return Refused(M_RES_CREATE, device, NULL);   // not even the write test adds resources
@@ -415,13 +377,13 @@ class ProxyContent : public Proxy<IPortableDeviceContent> {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override
     {
-        return Self(iid, IID_IPortableDeviceContent, out);
+        return Answer(this, iid, IID_IPortableDeviceContent, out);
     }
     HRESULT STDMETHODCALLTYPE EnumObjects(const DWORD flags, LPCWSTR parentId, IPortableDeviceValues *filter,
                                           IEnumPortableDeviceObjectIDs **children) override
     {
-        TIMED(M_CON_ENUM, parentId, real->EnumObjects(flags, parentId, filter, children));
-        hr = Hand<ProxyEnum>(hr, children, device);
+        TIMED(M_CON_ENUM, parentId, EnumObjects(flags, parentId, filter, children));
+        hr = Hand<ProxyEnum>(hr, children, this);
         if (SUCCEEDED(hr) && children != NULL && *children != NULL) {
             ProxyEnum *proxy = (ProxyEnum *)*children;
             lstrcpynW(proxy->parent, parentId != NULL ? parentId : L"", RECORD_OBJECT_CHARS);
@@ -431,19 +393,19 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Properties(IPortableDeviceProperties **properties) override
     {
-        TIMED(M_CON_PROPERTIES, NULL, real->Properties(properties));
-        return Hand<ProxyProperties>(hr, properties, device);
+        LONGLONG start = Now();
+        return Hand<ProxyProperties>(Done(M_CON_PROPERTIES, NULL, Real()->Properties(properties), start), properties,
+                                     this);
     }
     HRESULT STDMETHODCALLTYPE Transfer(IPortableDeviceResources **resources) override
     {
-        TIMED(M_CON_TRANSFER, NULL, real->Transfer(resources));
-        return Hand<ProxyResources>(hr, resources, device);
+        LONGLONG start = Now();
+        return Hand<ProxyResources>(Done(M_CON_TRANSFER, NULL, Real()->Transfer(resources), start), resources, this);
     }
     HRESULT STDMETHODCALLTYPE CreateObjectWithPropertiesOnly(IPortableDeviceValues *values, LPWSTR *id) override
     {
         REFUSE_UNLESS_WRITING(M_CON_CREATE_PROPERTIES, NULL);
-        TIMED(M_CON_CREATE_PROPERTIES, NULL, real->CreateObjectWithPropertiesOnly(values, id));
-        return hr;
+        FORWARD(M_CON_CREATE_PROPERTIES, NULL, CreateObjectWithPropertiesOnly(values, id));
     }
     HRESULT STDMETHODCALLTYPE CreateObjectWithPropertiesAndData(IPortableDeviceValues *values, IStream **data,
                                                                 DWORD *optimal, LPWSTR *cookie) override
@@ -451,9 +413,10 @@ public:
         if (data != NULL)
             *data = NULL;
         REFUSE_UNLESS_WRITING(M_CON_CREATE_DATA, NULL);
-        TIMED(M_CON_CREATE_DATA, NULL, real->CreateObjectWithPropertiesAndData(values, data, optimal, cookie));
+        TIMED(M_CON_CREATE_DATA, NULL, CreateObjectWithPropertiesAndData(values, data, optimal, cookie));
+        (void)record_;
         if (SUCCEEDED(hr) && data != NULL && *data != NULL) {
-            *data = WrapStream(*data, device, NULL);
+            *data = WrapStream(*data, this, NULL);
             if (*data == NULL)
                 hr = E_OUTOFMEMORY;
         }
@@ -465,33 +428,25 @@ public:
         if (results != NULL)
             *results = NULL;
         REFUSE_UNLESS_WRITING(M_CON_DELETE, NULL);
-        TIMED(M_CON_DELETE, NULL, real->Delete(options, ids, results));
-        return hr;
+        FORWARD(M_CON_DELETE, NULL, Delete(options, ids, results));
     }
     HRESULT STDMETHODCALLTYPE GetObjectIDsFromPersistentUniqueIDs(IPortableDevicePropVariantCollection *unique,
                                                                   IPortableDevicePropVariantCollection **ids) override
     {
-        TIMED(M_CON_FROM_UNIQUE_IDS, NULL, real->GetObjectIDsFromPersistentUniqueIDs(unique, ids));
-        return hr;
+        FORWARD(M_CON_FROM_UNIQUE_IDS, NULL, GetObjectIDsFromPersistentUniqueIDs(unique, ids));
     }
-    HRESULT STDMETHODCALLTYPE Cancel() override
-    {
-        TIMED(M_CON_CANCEL, NULL, real->Cancel());
-        return hr;
-    }
+    HRESULT STDMETHODCALLTYPE Cancel() override { FORWARD(M_CON_CANCEL, NULL, Cancel()); }
     HRESULT STDMETHODCALLTYPE Move(IPortableDevicePropVariantCollection *ids, LPCWSTR target,
                                    IPortableDevicePropVariantCollection **results) override
     {
         REFUSE_UNLESS_WRITING(M_CON_MOVE, target);
-        TIMED(M_CON_MOVE, target, real->Move(ids, target, results));
-        return hr;
+        FORWARD(M_CON_MOVE, target, Move(ids, target, results));
     }
     HRESULT STDMETHODCALLTYPE Copy(IPortableDevicePropVariantCollection *ids, LPCWSTR target,
                                    IPortableDevicePropVariantCollection **results) override
     {
         REFUSE_UNLESS_WRITING(M_CON_COPY, target);
-        TIMED(M_CON_COPY, target, real->Copy(ids, target, results));
-        return hr;
+        FORWARD(M_CON_COPY, target, Copy(ids, target, results));
     }
 };
 
@@ -499,13 +454,12 @@ class ProxyDevice : public Proxy<IPortableDevice> {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override
     {
-        return Self(iid, IID_IPortableDevice, out);
+        return Answer(this, iid, IID_IPortableDevice, out);
     }
     HRESULT STDMETHODCALLTYPE Open(LPCWSTR pnpId, IPortableDeviceValues *clientInfo) override
     {
         device = DeviceIndex(pnpId);
-        TIMED(M_DEV_OPEN, pnpId, real->Open(pnpId, clientInfo));
-        return hr;
+        FORWARD(M_DEV_OPEN, pnpId, Open(pnpId, clientInfo));
     }
     HRESULT STDMETHODCALLTYPE SendCommand(const DWORD flags, IPortableDeviceValues *parameters,
                                           IPortableDeviceValues **results) override
@@ -513,101 +467,71 @@ public:
         if (results != NULL)
             *results = NULL;
         REFUSE_UNLESS_WRITING(M_DEV_SEND_COMMAND, NULL);   // a raw command may change anything
-        TIMED(M_DEV_SEND_COMMAND, NULL, real->SendCommand(flags, parameters, results));
-        return hr;
+        FORWARD(M_DEV_SEND_COMMAND, NULL, SendCommand(flags, parameters, results));
     }
     HRESULT STDMETHODCALLTYPE Content(IPortableDeviceContent **content) override
     {
-        TIMED(M_DEV_CONTENT, NULL, real->Content(content));
-        return Hand<ProxyContent>(hr, content, device);
+        LONGLONG start = Now();
+        return Hand<ProxyContent>(Done(M_DEV_CONTENT, NULL, Real()->Content(content), start), content, this);
     }
     HRESULT STDMETHODCALLTYPE Capabilities(IPortableDeviceCapabilities **capabilities) override
     {
-        TIMED(M_DEV_CAPABILITIES, NULL, real->Capabilities(capabilities));   // queries only
-        return hr;
+        FORWARD(M_DEV_CAPABILITIES, NULL, Capabilities(capabilities));   // queries only
     }
-    HRESULT STDMETHODCALLTYPE Cancel() override
-    {
-        TIMED(M_DEV_CANCEL, NULL, real->Cancel());
-        return hr;
-    }
-    HRESULT STDMETHODCALLTYPE Close() override
-    {
-        TIMED(M_DEV_CLOSE, NULL, real->Close());
-        return hr;
-    }
+    HRESULT STDMETHODCALLTYPE Cancel() override { FORWARD(M_DEV_CANCEL, NULL, Cancel()); }
+    HRESULT STDMETHODCALLTYPE Close() override { FORWARD(M_DEV_CLOSE, NULL, Close()); }
     HRESULT STDMETHODCALLTYPE Advise(const DWORD flags, IPortableDeviceEventCallback *callback,
                                      IPortableDeviceValues *parameters, LPWSTR *cookie) override
     {
-        TIMED(M_DEV_ADVISE, NULL, real->Advise(flags, callback, parameters, cookie));
-        return hr;
+        FORWARD(M_DEV_ADVISE, NULL, Advise(flags, callback, parameters, cookie));
     }
-    HRESULT STDMETHODCALLTYPE Unadvise(LPCWSTR cookie) override
-    {
-        TIMED(M_DEV_UNADVISE, NULL, real->Unadvise(cookie));
-        return hr;
-    }
-    HRESULT STDMETHODCALLTYPE GetPnPDeviceID(LPWSTR *pnpId) override
-    {
-        TIMED(M_DEV_PNP_ID, NULL, real->GetPnPDeviceID(pnpId));
-        return hr;
-    }
+    HRESULT STDMETHODCALLTYPE Unadvise(LPCWSTR cookie) override { FORWARD(M_DEV_UNADVISE, NULL, Unadvise(cookie)); }
+    HRESULT STDMETHODCALLTYPE GetPnPDeviceID(LPWSTR *pnpId) override { FORWARD(M_DEV_PNP_ID, NULL, GetPnPDeviceID(pnpId)); }
 };
 
 class ProxyManager : public Proxy<IPortableDeviceManager> {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override
     {
-        return Self(iid, IID_IPortableDeviceManager, out);
+        return Answer(this, iid, IID_IPortableDeviceManager, out);
     }
     HRESULT STDMETHODCALLTYPE GetDevices(LPWSTR *ids, DWORD *count) override
     {
-        TIMED(M_MGR_GET_DEVICES, NULL, real->GetDevices(ids, count));
+        TIMED(M_MGR_GET_DEVICES, NULL, GetDevices(ids, count));
         if (record_ != NULL && count != NULL)
             record_->detail = *count;
         return hr;
     }
-    HRESULT STDMETHODCALLTYPE RefreshDeviceList() override
-    {
-        TIMED(M_MGR_REFRESH, NULL, real->RefreshDeviceList());
-        return hr;
-    }
+    HRESULT STDMETHODCALLTYPE RefreshDeviceList() override { FORWARD(M_MGR_REFRESH, NULL, RefreshDeviceList()); }
     HRESULT STDMETHODCALLTYPE GetDeviceFriendlyName(LPCWSTR pnpId, WCHAR *text, DWORD *chars) override
     {
-        TIMED(M_MGR_FRIENDLY_NAME, pnpId, real->GetDeviceFriendlyName(pnpId, text, chars));
-        return hr;
+        FORWARD(M_MGR_FRIENDLY_NAME, pnpId, GetDeviceFriendlyName(pnpId, text, chars));
     }
     HRESULT STDMETHODCALLTYPE GetDeviceDescription(LPCWSTR pnpId, WCHAR *text, DWORD *chars) override
     {
-        TIMED(M_MGR_DESCRIPTION, pnpId, real->GetDeviceDescription(pnpId, text, chars));
-        return hr;
+        FORWARD(M_MGR_DESCRIPTION, pnpId, GetDeviceDescription(pnpId, text, chars));
     }
     HRESULT STDMETHODCALLTYPE GetDeviceManufacturer(LPCWSTR pnpId, WCHAR *text, DWORD *chars) override
     {
-        TIMED(M_MGR_MANUFACTURER, pnpId, real->GetDeviceManufacturer(pnpId, text, chars));
-        return hr;
+        FORWARD(M_MGR_MANUFACTURER, pnpId, GetDeviceManufacturer(pnpId, text, chars));
     }
     HRESULT STDMETHODCALLTYPE GetDeviceProperty(LPCWSTR pnpId, LPCWSTR name, BYTE *data, DWORD *bytes,
                                                 DWORD *type) override
     {
-        TIMED(M_MGR_PROPERTY, pnpId, real->GetDeviceProperty(pnpId, name, data, bytes, type));
-        return hr;
+        FORWARD(M_MGR_PROPERTY, pnpId, GetDeviceProperty(pnpId, name, data, bytes, type));
     }
     HRESULT STDMETHODCALLTYPE GetPrivateDevices(LPWSTR *ids, DWORD *count) override
     {
-        TIMED(M_MGR_PRIVATE, NULL, real->GetPrivateDevices(ids, count));
-        return hr;
+        FORWARD(M_MGR_PRIVATE, NULL, GetPrivateDevices(ids, count));
     }
 };
 
 }  // namespace
 
-IPortableDeviceManager *WrapManager(IPortableDeviceManager *real)
+IUnknown *WrapCreated(IUnknown *real, int origin, int isManager)
 {
-    return Wrap<ProxyManager>(real, -1);
-}
-
-IPortableDevice *WrapDevice(IPortableDevice *real)
-{
-    return Wrap<ProxyDevice>(real, -1);
+    const ProxyFields from = { NULL, -1, origin, 0 };
+    if (isManager)
+        return Wrap<ProxyManager>(real, &from);
+    return Wrap<ProxyDevice>(real, &from);
 }

@@ -34,26 +34,29 @@ static char *NextBuffer(void)
     return buffers[(InterlockedIncrement(&next) & 7)];
 }
 
+// Codes a device gives, and their names in the same order, packed: no table of pointers.
+#define PROBE_CODES(X) \
+    X(S_OK, "S_OK") X(S_FALSE, "S_FALSE") X(E_ACCESSDENIED, "E_ACCESSDENIED") X(E_NOINTERFACE, "E_NOINTERFACE") \
+    X(E_NOTIMPL, "E_NOTIMPL") X(E_INVALIDARG, "E_INVALIDARG") X(E_FAIL, "E_FAIL") X(E_POINTER, "E_POINTER") \
+    X(E_OUTOFMEMORY, "E_OUTOFMEMORY") X(E_UNEXPECTED, "E_UNEXPECTED") X(REGDB_E_CLASSNOTREG, "REGDB_E_CLASSNOTREG") \
+    X(0x80070490, "ERROR_NOT_FOUND") X(0x80070032, "ERROR_NOT_SUPPORTED") X(0x800700AA, "ERROR_BUSY") \
+    X(0x8007001F, "ERROR_GEN_FAILURE") X(0x80070079, "ERROR_SEM_TIMEOUT") X(0x800705B4, "ERROR_TIMEOUT") \
+    X(0x8007045D, "ERROR_IO_DEVICE") X(0x8007048F, "ERROR_DEVICE_NOT_CONNECTED") X(0x800704C7, "ERROR_CANCELLED") \
+    X(0x80070141, "device unreachable") X(0x802A0001, "E_WPD_DEVICE_ALREADY_OPENED") \
+    X(0x802A0002, "E_WPD_DEVICE_NOT_OPEN") X(0x802A0006, "E_WPD_DEVICE_IS_HUNG") X(0x800700B7, "ERROR_ALREADY_EXISTS") \
+    X(DEV_E_NO_SUCH_OBJECT, "no such object")
+#define PROBE_CODE_VALUE(code, name) (HRESULT)(code),
+#define PROBE_CODE_NAME(code, name) name "\0"
+
 const char *HrText(HRESULT hr)
 {
-    static const struct { HRESULT hr; const char *name; } names[] = {
-        {S_OK, "S_OK"}, {S_FALSE, "S_FALSE"}, {E_ACCESSDENIED, "E_ACCESSDENIED"}, {E_NOINTERFACE, "E_NOINTERFACE"},
-        {E_NOTIMPL, "E_NOTIMPL"}, {E_INVALIDARG, "E_INVALIDARG"}, {E_FAIL, "E_FAIL"}, {E_POINTER, "E_POINTER"},
-        {E_OUTOFMEMORY, "E_OUTOFMEMORY"}, {E_UNEXPECTED, "E_UNEXPECTED"}, {REGDB_E_CLASSNOTREG, "REGDB_E_CLASSNOTREG"},
-        {(HRESULT)0x80070490, "ERROR_NOT_FOUND"}, {(HRESULT)0x80070032, "ERROR_NOT_SUPPORTED"},
-        {(HRESULT)0x800700AA, "ERROR_BUSY"}, {(HRESULT)0x8007001F, "ERROR_GEN_FAILURE"},
-        {(HRESULT)0x80070079, "ERROR_SEM_TIMEOUT"}, {(HRESULT)0x800705B4, "ERROR_TIMEOUT"},
-        {(HRESULT)0x8007045D, "ERROR_IO_DEVICE"}, {(HRESULT)0x8007048F, "ERROR_DEVICE_NOT_CONNECTED"},
-        {(HRESULT)0x800704C7, "ERROR_CANCELLED"}, {(HRESULT)0x80070141, "device unreachable"},
-        {(HRESULT)0x802A0001, "E_WPD_DEVICE_ALREADY_OPENED"}, {(HRESULT)0x802A0002, "E_WPD_DEVICE_NOT_OPEN"},
-        {(HRESULT)0x802A0006, "E_WPD_DEVICE_IS_HUNG"}, {(HRESULT)0x800700B7, "ERROR_ALREADY_EXISTS"},
-        {DEV_E_NO_SUCH_OBJECT, "no such object"},
-    };
+    static const HRESULT codes[] = { PROBE_CODES(PROBE_CODE_VALUE) };
+    static const char names[] = PROBE_CODES(PROBE_CODE_NAME);
     char *text = NextBuffer();
     const char *name = "";
-    for (unsigned i = 0; i < sizeof names / sizeof names[0]; i++)
-        if (names[i].hr == hr)
-            name = names[i].name;
+    for (unsigned i = 0; i < sizeof codes / sizeof codes[0]; i++)
+        if (codes[i] == hr)
+            name = NthName(names, (int)i);
     wsprintfA(text, "0x%08lX%s%s", (unsigned long)hr, name[0] ? " " : "", name);
     return text;
 }
@@ -67,15 +70,12 @@ const char *Ms(DWORD micro)
 
 const char *KeyName(DWORD pid)
 {
-    switch (pid) {
-    case 2: return "WPD_OBJECT_ID";
-    case 3: return "WPD_OBJECT_PARENT_ID";
-    case 4: return "WPD_OBJECT_NAME";
-    case 6: return "WPD_OBJECT_FORMAT";
-    case 7: return "WPD_OBJECT_CONTENT_TYPE";
-    case 11: return "WPD_OBJECT_SIZE";
-    case 12: return "WPD_OBJECT_ORIGINAL_FILE_NAME";
-    }
+    static const BYTE pids[] = { 2, 3, 4, 6, 7, 11, 12 };
+    static const char names[] = "WPD_OBJECT_ID\0WPD_OBJECT_PARENT_ID\0WPD_OBJECT_NAME\0WPD_OBJECT_FORMAT\0"
+                                "WPD_OBJECT_CONTENT_TYPE\0WPD_OBJECT_SIZE\0WPD_OBJECT_ORIGINAL_FILE_NAME";
+    for (int i = 0; i < (int)sizeof pids; i++)
+        if (pids[i] == pid)
+            return NthName(names, i);
     char *text = NextBuffer();
     wsprintfA(text, "property %lu", (unsigned long)pid);
     return text;

@@ -56,14 +56,17 @@ void ReportSummary(const WalkFacts *walk, const MeasureFacts *m, LONGLONG starte
         Out("assumption a bulk read of a folder takes about one request: %s (%d children: bulk %s ms, single reads %s ms)\r\n",
             Verdict(m->bulkComplete && m->bulkMicro <= 3 * (read > 0 ? read : 1) + 2000), m->singles, Ms(m->bulkMicro),
             Ms(m->singlesMicro));
-    else if (m->done)
+    else if (m->done && !m->bulkAvailable)
         Out("assumption a bulk read of a folder takes about one request: not measured, bulk reads not available (%s)\r\n",
             HrText(m->bulkQi));
     if (m->done && m->storageNameCode == E_PENDING)
         Out("assumption a storage has no file name: not measured, no storage listed\r\n");
     else if (m->done)
         Out("assumption a storage has no file name: %s (%s)\r\n",
-            Verdict(m->storageNameCode != S_OK), m->storageNameCode == S_OK ? "it has one" : HrText(m->storageNameCode));
+            Verdict(m->storageNameCode != S_OK), m->storageNameCode == S_OK      ? "it has one"
+                                                 : m->storageNameCode == S_FALSE ? "absent from the reply"
+                                                                                 : HrText(m->storageNameCode));
+    ReportStandIns();
     Out("walk: %d requests in %s ms\r\n", walk->walkRequests, Ms(walk->walkMicro));
     if (DroppedRecords() > 0)
         Out("calls not kept: %ld (the record table was full)\r\n", DroppedRecords());

@@ -1,32 +1,28 @@
 // The walk Tessaly does, run by the layer itself through the proxies, then what it means.
 #include "probe/probe.h"
 
-enum { RUN_MIN = 8, MAX_REASONS = 8 };
+enum { RUN_MIN = 8, MAX_REASONS = 8 };   // lines of each kind of trouble
 
 static DWORD RunTimes[40000];
+
+// A call that went wrong: a failure, or a property (with nameOnly: the file name) the device
+// could not read.
+static int Trouble(const CallRecord *r, int nameOnly)
+{
+    if (FAILED(r->hr))
+        return 1;
+    for (int k = 0; k < r->keyErrorCount; k++)
+        if (!MeansAbsent(r->keyErrors[k].code) && (!nameOnly || r->keyErrors[k].pid == WPD_OBJECT_ORIGINAL_FILE_NAME.pid))
+            return 1;
+    return 0;
+}
 
 // A call that only tells the walk went on: a listing step or a name read without trouble.
 static int Plain(const CallRecord *r)
 {
     if (r->method != M_ENU_NEXT && r->method != M_PRO_GET_VALUES)
         return 0;
-    if (FAILED(r->hr) || r->refused)
-        return 0;
-    for (int k = 0; k < r->keyErrorCount; k++)
-        if (!MeansAbsent(r->keyErrors[k].code))
-            return 0;
-    return 1;
-}
-
-// A call that explains why a walk stopped: a failure, or a property the device could not read.
-static int Trouble(const CallRecord *r)
-{
-    if (FAILED(r->hr))
-        return 1;
-    for (int k = 0; k < r->keyErrorCount; k++)
-        if (!MeansAbsent(r->keyErrors[k].code))
-            return 1;
-    return 0;
+    return !r->refused && !Trouble(r, 0);
 }
 
 static void PrintCall(const CallRecord *r)
@@ -112,34 +108,88 @@ static int OpenedDevice(void)
     return device;
 }
 
-// Every call that failed or could not read a property: which device, which object, which code.
-// When nothing was found they are the reasons; when something was, devices skipped on the way
-// and odd codes the layer took in its stride are still worth a line.
-static int PrintReasons(int verdictToo, const char *label)
+// The layer tells of each object below a storage that it passed over; the call that failed
+// on it is the last one recorded.
+static void NoteSkipped(LPCWSTR, int call, HRESULT)
 {
-    int reasons = 0;
-    for (int i = 0; i < RecordCount() && reasons < MAX_REASONS; i++) {
-        CallRecord *r = RecordAt(i);
-        if (r->phase != PHASE_DISCOVERY || !Trouble(r))
+    static const BYTE methods[] = { M_PRO_GET_VALUES, M_CON_ENUM, M_ENU_NEXT };   // by DEV_SKIP_...
+    int last = RecordCount() - 1;
+    if (last >= 0 && DroppedRecords() == 0 && RecordAt(last)->method == methods[call])
+        RecordAt(last)->skipped = 1;
+}
+
+enum { ENDED, NOTED, SKIPPED, KINDS };
+
+// What became of a discovery call that went wrong (-1: nothing did). It ended its device when
+// it was the last call on it and failed or could not read a name, or when it listed DEVICE and
+// showed no storage; the layer passed over its object; or the layer took it in its stride.
+static int KindOf(int i, const int *last, int *noStorage)
+{
+    CallRecord *r = RecordAt(i);
+    int lastCall = last[r->device + 1];
+    *noStorage = r->method == M_CON_ENUM && SUCCEEDED(r->hr) && r->detail == 0 && lstrcmpA(r->object, "DEVICE") == 0 &&
+                 !Trouble(RecordAt(lastCall), 0);
+    if (r->phase != PHASE_DISCOVERY || (!*noStorage && !Trouble(r, 0)))
+        return -1;
+    return r->skipped ? SKIPPED : *noStorage || (i == lastCall && Trouble(r, 1)) ? ENDED : NOTED;
+}
+
+// "device N (ID)" and what went wrong on the call.
+static void Describe(const CallRecord *r, int noStorage, char *device, char *what)
+{
+    const char *object = r->object[0] ? r->object : "-";
+    wsprintfA(device, "device %d (%s)", r->device + 1, Utf8(DeviceId(r->device), what, DEV_PATH_CHARS * 3));
+    if (noStorage)
+        wsprintfA(what, "%s on %s listed no storage", MethodName(r->method), object);
+    else if (FAILED(r->hr))
+        wsprintfA(what, "%s on %s answered %s", MethodName(r->method), object, HrText(r->hr));
+    for (int k = 0; k < r->keyErrorCount && SUCCEEDED(r->hr); k++)
+        if (!MeansAbsent(r->keyErrors[k].code))
+            wsprintfA(what, "%s on %s could not read %s: %s", MethodName(r->method), object,
+                      KeyName(r->keyErrors[k].pid), HrText(r->keyErrors[k].code));
+}
+
+// A line for each discovery call that went wrong: LABEL for those that ended a device, then
+// "noted" and "skipped" (no line without a LABEL). With verdictToo, the first device that
+// showed no storage (Tessaly's own message then asks to unlock it), or else the first that
+// ended, makes the verdict. Returns how many ended a device.
+static int PrintTrouble(int verdictToo, const char *label)
+{
+    static int last[MAX_PROBE_DEVICES + 1];   // the last discovery call on each device ([0]: none)
+    const char *labels[KINDS] = { label, "noted", "skipped" };
+    char device[DEV_PATH_CHARS * 3 + 32], what[DEV_PATH_CHARS * 3];   // a call's line is under 200
+    int shown[KINDS] = { 0 }, verdict = -1, verdictNoStorage = 0, noStorage, ended = 0;
+    for (int i = 0; i < RecordCount(); i++)
+        if (RecordAt(i)->phase == PHASE_DISCOVERY)
+            last[RecordAt(i)->device + 1] = i;
+    for (int i = 0; i < RecordCount(); i++) {
+        if (KindOf(i, last, &noStorage) != ENDED)
             continue;
-        char device[DEV_PATH_CHARS * 3], what[256];   // method, object id, key and code: under 200
-        if (FAILED(r->hr))
-            wsprintfA(what, "%s on %s answered %s", MethodName(r->method), r->object[0] ? r->object : "-",
-                      HrText(r->hr));
-        else
-            wsprintfA(what, "%s on %s could not read %s: %s", MethodName(r->method), r->object,
-                      KeyName(r->keyErrors[0].pid), HrText(r->keyErrors[0].code));
-        for (int k = 0; k < r->keyErrorCount && SUCCEEDED(r->hr); k++)
-            if (!MeansAbsent(r->keyErrors[k].code))
-                wsprintfA(what, "%s on %s could not read %s: %s", MethodName(r->method), r->object,
-                          KeyName(r->keyErrors[k].pid), HrText(r->keyErrors[k].code));
-        Utf8(DeviceId(r->device), device, sizeof device);
-        if (reasons == 0 && verdictToo)
-            Out("verdict: not found: device %d (%s): %s\r\n", r->device + 1, device, what);
-        Out("%s: device %d (%s): %s\r\n", label, r->device + 1, device, what);
-        reasons++;
+        ended++;
+        if (verdict < 0 || noStorage > verdictNoStorage) {
+            verdict = i;
+            verdictNoStorage = noStorage;
+        }
     }
-    return reasons;
+    if (label == NULL)
+        return ended;
+    if (verdictToo && verdict >= 0) {
+        Describe(RecordAt(verdict), verdictNoStorage, device, what);
+        Out("verdict: not found: %s: %s\r\n", device,
+            verdictNoStorage ? "no storage: unlock the handheld, set its USB connection to File transfer, and try again"
+                             : what);
+    }
+    for (int kind = 0; kind < KINDS; kind++) {
+        for (int i = 0; i < RecordCount(); i++) {
+            if (KindOf(i, last, &noStorage) != kind || ++shown[kind] > MAX_REASONS)
+                continue;
+            Describe(RecordAt(i), noStorage, device, what);
+            Out("%s: %s: %s\r\n", labels[kind], device, what);
+        }
+        if (shown[kind] > MAX_REASONS)
+            Out("%s: %d more\r\n", labels[kind], shown[kind] - MAX_REASONS);
+    }
+    return ended;
 }
 
 static int AnyDeviceListed(void)
@@ -155,6 +205,7 @@ static int AnyDeviceListed(void)
 static void FullWalkVerdict(const SetupFacts *setup, WalkFacts *walk)
 {
     int maxDepth = setup->searchDepth + 8 > 24 ? 24 : (setup->searchDepth + 8 < 8 ? 8 : setup->searchDepth + 8);
+    int cut = 0;
     CurrentPhase = PHASE_FULL_WALK;
     for (int d = 0; d < MAX_PROBE_DEVICES && DeviceId(d)[0] != '?'; d++) {
         IPortableDevice *device = NULL;
@@ -162,7 +213,7 @@ static void FullWalkVerdict(const SetupFacts *setup, WalkFacts *walk)
         char path[DEV_PATH_CHARS * 3], id[DEV_PATH_CHARS * 3];
         int depth = 0;
         if (SUCCEEDED(OpenReadOnly(DeviceId(d), &device)) && SUCCEEDED(device->Content(&content)))
-            depth = FullWalkDepth(content, maxDepth, path, sizeof path);
+            depth = FullWalkDepth(content, d, maxDepth, path, sizeof path, &cut);
         if (content != NULL)
             content->Release();
         if (device != NULL) {
@@ -178,8 +229,12 @@ static void FullWalkVerdict(const SetupFacts *setup, WalkFacts *walk)
             return;
         }
     }
-    Out("verdict: not found: no folder Corvane holding Corvane_Info.ini on any device (full walk to depth %d)\r\n",
-        maxDepth);
+    if (cut)
+        Out("verdict: no verdict: the full walk to depth %d was cut short and did not find the file in what it "
+            "looked at; it may lie in what was left out\r\n", maxDepth);
+    else
+        Out("verdict: not found: no folder Corvane holding Corvane_Info.ini on any device (full walk to depth %d)\r\n",
+            maxDepth);
 }
 
 void ReportWalk(const SetupFacts *setup, WalkFacts *walk, int writeTest)
@@ -190,12 +245,14 @@ void ReportWalk(const SetupFacts *setup, WalkFacts *walk, int writeTest)
     CurrentPhase = PHASE_DISCOVERY;
     LONGLONG start = Now();
     DevStartup(1);
+    DevSkippedObject = NoteSkipped;
     walk->found = DevDevicePath(settingsPath);
     if (walk->found) {
         // What the dialog does next: resolve the device path and download the file.
         CurrentPhase = PHASE_READ;
         DevGetProfileString("Corvane", "Name", "", name, sizeof name, settingsPath);
     }
+    DevSkippedObject = NULL;
     walk->walkMicro = MicroSince(start);
     walk->device = OpenedDevice();
     walk->folderId[0] = '\0';
@@ -229,15 +286,17 @@ void ReportWalk(const SetupFacts *setup, WalkFacts *walk, int writeTest)
         Out("file: %s\r\n", filePath);
         Out("depth: %d\r\n", fileDepth);
         Out("device: %d (%s)\r\n", walk->device + 1, Utf8(DeviceId(walk->device), id, sizeof id));
-        PrintReasons(0, "noted");
+        PrintTrouble(0, "noted");
         return;
     }
     int first = setup->root[0] == '\0' && setup->driveWithFile[0] == '\0';
-    if (PrintReasons(first, "reason") > 0)
-        return;
-    if (!AnyDeviceListed()) {
-        Out("%s: no portable device is connected (or none is shared with this user)\r\n", first ? "verdict: not found" : "device");
+    if (PrintTrouble(0, NULL) > 0) {
+        PrintTrouble(first, "reason");
         return;
     }
-    FullWalkVerdict(setup, walk);
+    if (!AnyDeviceListed())
+        Out("%s: no portable device is connected (or none is shared with this user)\r\n", first ? "verdict: not found" : "device");
+    else
+        FullWalkVerdict(setup, walk);
+    PrintTrouble(0, "reason");   // what was passed over or taken in its stride
 }

@@ -56,6 +56,10 @@ has "discovery count: IPortableDeviceContent::EnumObjects 5" "discovery lists 5 
 has "discovery count: IEnumPortableDeviceObjectIDs::Next 7" "discovery asks Next 7 times, as the benchmark counts"
 has "discovery count: IPortableDeviceProperties::GetValues 5" "discovery reads 5 names, as the benchmark counts"
 has "read count: IPortableDeviceResources::GetStream 1" "the dialog's read downloads the file once"
+# Every device object the layer and the probe make goes through the FTM class's stand-in.
+grep -q '^stand-in PortableDeviceFTM: [1-9][0-9]* made, answered every request$' <<<"$REPORT" &&
+  pass "the FTM stand-in made the devices and answered every request" ||
+  fail "no FTM stand-in line with objects made and every request answered: $(grep '^stand-in' <<<"$REPORT" | tr '\n' '|')"
 for m in $WRITES; do expect "$(calls "$m")" 0 "no $m reached the device without --write-test"; done
 [ "$(value 'probe wall time')" != "" ] && pass "the summary gives the probe's wall time" || fail "no probe wall time in the summary"
 
@@ -69,9 +73,16 @@ grep -q '^hex Internal storage/Corvane/Corvane_Info.ini 5b436f7276616e655d0d0a4e
   pass "the settings file is untouched" || fail "the settings file changed or is gone"
 
 CASE="deeper than SearchDepth"
-probe "$(scenario $'device \\\\?\\usb#deep\nstorage Internal storage\nfile Internal storage/Documents/Backup/Corvane/Corvane_Info.ini\n[Corvane]\nName=Deep\n.\n')"
+# 100 songs (audio, by their names) that refuse a listing, as a phone's files do: the full walk
+# asks only what may hold others.
+{ printf 'device \\\\?\\usb#deep\nstorage Internal storage\nfiles-refuse-listing\n'; for i in $(seq -w 1 100); do echo "hex Internal storage/Music/track$i.mp3 -"; done
+  printf 'file Internal storage/Documents/Backup/Corvane/Corvane_Info.ini\n[Corvane]\nName=Deep\n.\n'; } > "$work/scenario.txt"
+probe "$work/scenario.txt"
 has "verdict: deeper than SearchDepth: found at depth 5 by a full walk to depth 5" "the verdict gives the depth of the file one level deeper than SearchDepth"
 has "file: Internal storage/Documents/Backup/Corvane/Corvane_Info.ini" "the full walk names where the file is"
+listings=$(calls IPortableDeviceContent::EnumObjects)
+[ "$listings" -lt 50 ] && pass "the whole probe lists $listings objects: no song is asked for children" ||
+  fail "the probe asked $listings listings of a device with 100 songs: the full walk lists files"
 CONFIG=$'[Corvane]\nSearchDepth=5' probe "$work/scenario.txt"
 has "verdict: found: Internal storage/Documents/Backup/Corvane/Corvane_Info.ini" "with SearchDepth=5 the layer finds it"
 has "SearchDepth: 5" "Setup shows SearchDepth as the layer reads it"
@@ -82,6 +93,50 @@ has "  open read-write: 0x80070005 E_ACCESSDENIED" "the devices section reports 
 has "verdict: found: Card/Corvane/Corvane_Info.ini" "the handheld behind the refusing device is found"
 has 'device: 2 (\\?\usb#second)' "the verdict names the second device"
 has 'noted: device 1 (\\?\usb#locked): IPortableDevice::Open on \\?\usb#locked answered 0x80070005 E_ACCESSDENIED' "the refused device is noted with the call and the code"
+
+CASE="locked handheld"
+# A phone that refuses to open, then a locked one: it opens and lists no storage.
+probe "$(scenario $'device \\\\?\\usb#refuses\ndeny all\nstorage Internal storage\ndevice \\\\?\\usb#locked\nfriendly Locked phone\n')"
+has 'verdict: not found: device 2 (\\?\usb#locked): no storage: unlock the handheld, set its USB connection to File transfer, and try again' \
+  "the verdict names the device without storage and gives Tessaly's advice, before the device that refused"
+has 'reason: device 2 (\\?\usb#locked): IPortableDeviceContent::EnumObjects on DEVICE listed no storage' "a reason line shows the empty listing of DEVICE"
+has 'reason: device 1 (\\?\usb#refuses): IPortableDevice::Open on \\?\usb#refuses answered 0x80070005 E_ACCESSDENIED' "the refusing device is a reason too"
+expect "$(grep -c '^verdict' <<<"$REPORT")" 1 "one verdict, and no full walk after a device without storage"
+
+CASE="folders the layer passes over"
+# Android refuses its listing and another folder's name cannot be read: both are passed over.
+SKIPPING=$'device \\\\?\\usb#android\nnameless-storages\nstorage Internal storage\nfolder Internal storage/Android/data\nlisting-fails 8007001F Internal storage/Android\nfolder Internal storage/Alarms\nvalue-error 80070079 name Internal storage/Alarms\n'
+probe "$(scenario "$SKIPPING"$'file Internal storage/Corvane/Corvane_Info.ini\n[Corvane]\nName=Android\n.\n')"
+has "verdict: found: Internal storage/Corvane/Corvane_Info.ini" "the app folder after the refusing Android folder is found"
+# Ids by order of creation: the storage o1, Android o2, data o3, Alarms o4.
+has 'skipped: device 1 (\\?\usb#android): IPortableDeviceContent::EnumObjects on o2 answered 0x8007001F ERROR_GEN_FAILURE' \
+  "the Android folder is noted as skipped with its listing's code"
+has 'skipped: device 1 (\\?\usb#android): IPortableDeviceProperties::GetValues on o4 could not read WPD_OBJECT_ORIGINAL_FILE_NAME: 0x80070079 ERROR_SEM_TIMEOUT' \
+  "the folder whose name could not be read is noted as skipped with the name's code"
+expect "$(grep -c '^noted:\|^reason:' <<<"$REPORT")" 0 "what was passed over is neither noted nor a reason"
+probe "$(scenario "$SKIPPING")"
+has "verdict: not found: no folder Corvane holding Corvane_Info.ini on any device (full walk to depth 12)" \
+  "without the app folder, the passed-over folders are no reason: the full walk decides"
+grep -q '^skipped: device 1 .* on o2 answered 0x8007001F' <<<"$REPORT" && pass "the skipped folder is noted after a not found too" ||
+  fail "no skipped line for the Android folder after the not found: $(grep '^skipped\|^verdict' <<<"$REPORT" | tr '\n' '|')"
+
+CASE="full walk cut short"
+# 4100 folders at depth 3, the app folder in the last: more than the full walk keeps of a level.
+{ printf 'device \\\\?\\usb#crowded\nstorage Internal storage\n'; for i in $(seq -w 1 4099); do echo "folder Internal storage/Many/f$i"; done
+  printf 'file Internal storage/Many/f4100/Corvane/Corvane_Info.ini\n[Corvane]\nName=Crowded\n.\n'; } > "$work/crowded.txt"
+probe "$work/crowded.txt"
+has "full walk: cut short at depth 3 on device 1: 4 of 4100 objects that may hold others were not looked into (at most 4096 are kept a level)" \
+  "the report says at which depth the full walk was cut and how many objects it left out"
+has "verdict: no verdict: the full walk to depth 12 was cut short and did not find the file in what it looked at; it may lie in what was left out" \
+  "a not found after the cut says it is no verdict"
+expect "$(grep -c '^verdict' <<<"$REPORT")" 1 "one verdict line"
+
+CASE="no FTM class"
+probe "$(scenario $'ftm-missing\ndevice \\\\?\\usb#small\nstorage Internal storage\nfile Internal storage/Corvane/Corvane_Info.ini\n[Corvane]\nName=Small\n.\n')"
+grep -q '^stand-in PortableDevice: [1-9][0-9]* made, answered every request$' <<<"$REPORT" &&
+  pass "without the FTM class the devices come from the PortableDevice stand-in" ||
+  fail "no PortableDevice stand-in line with objects made: $(grep '^stand-in' <<<"$REPORT" | tr '\n' '|')"
+expect "$(grep -c '^stand-in PortableDeviceFTM' <<<"$REPORT")" 0 "no stand-in line for the class that could not be intercepted"
 
 CASE="value error on a storage"
 probe "$(scenario $'device \\\\?\\usb#sick\nstorage Internal storage\nfile Internal storage/Corvane/Corvane_Info.ini\n[Corvane]\nName=Sick\n.\nvalue-error 8007001F name Internal storage\n')"
@@ -110,6 +165,7 @@ awk -v m="$median" 'BEGIN { exit !(m >= 4 && m <= 8) }' && pass "median request 
 CASE="typical handheld"
 probe "$(scenario "$(printf 'latency 4\n'; cat "$SCENARIOS/typical.scenario")")"
 has "verdict: found: Internal storage/Corvane/Corvane_Info.ini" "the settings file is found on the typical handheld"
+has "assumption a storage has no file name: confirmed (absent from the reply)" "the nameless storage confirms that storages have no file name"
 walk=$(value 'walk time' | sed 's/ ms$//'); measured=$(value 'measurement time' | sed 's/ ms$//'); total=$(value 'probe wall time' | sed 's/ ms$//')
 awk -v w="$walk" -v m="$measured" -v t="$total" 'BEGIN { exit !(w > 0 && t <= 2 * (w + m)) }' &&
   pass "the whole report ($total ms) takes at most twice the walk ($walk ms) plus the measurements ($measured ms)" ||
