@@ -17,8 +17,8 @@
 // R is missing from the moment step 3 acts until step 4 answers, busy waits included. A device
 // that cannot rename refuses step 3 with ERROR_NOT_SUPPORTED or E_NOTIMPL (for the call or as
 // the name's own result); every other failure is a failed write. Such a device goes on from R N,
-// and R is missing from 3' until 4' commits:
-//   3' delete R                         N              creates R from N, reads it back, deletes N
+// and R is missing from the delete of 3' until 4' commits:
+//   3' read N back whole, delete R      N              creates R from N, reads it back, deletes N
 //   4' create R: write, commit          R N            uses R (new); its replace deletes N
 //   5' read R back whole, delete N      R              uses R (new)
 // A replace that finds no R creates R, reads it back whole, and only then deletes N and O.
@@ -269,10 +269,14 @@ static HRESULT CreateReal(Replace *rp)
     return hr;
 }
 
-// Steps 3' to 5', once the device has refused to rename: N stays until R is read back.
+// Steps 3' to 5', once the device has refused to rename: R goes only once N was read back
+// holding the new bytes, and N stays until the new R is read back.
 static HRESULT ReplaceWithoutRenaming(Replace *rp, LPCWSTR newId)
 {
-    HRESULT hr = DeleteListed(rp, NAME_REAL);
+    // Deleting R cannot be undone: a commit's answer alone is not enough to stake it on N.
+    HRESULT hr = HoldsLocalFile(rp, newId) ? S_OK : E_FAIL;
+    if (SUCCEEDED(hr))
+        hr = DeleteListed(rp, NAME_REAL);
     if (SUCCEEDED(hr))
         hr = CreateReal(rp);
     if (SUCCEEDED(hr))

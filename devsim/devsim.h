@@ -56,6 +56,9 @@ enum DevsimIdScheme {
 void DevsimSetIdScheme(int device, DevsimIdScheme scheme);   // applies to every object, from now on
 void DevsimSetOptimalSizes(int device, DWORD readSize, DWORD writeSize);   // defaults 262144 both
 void DevsimSetShortWrites(int device, bool on);   // IStream::Write stores and reports one byte less
+// IStream::Commit keeps the object one byte short and answers S_OK: a transfer whose end was
+// lost on the way, with nothing said. The object's size is what it holds. In-process only.
+void DevsimSetCommitsKeepLess(int device, bool on);
 void DevsimSetFtmMissing(bool on);                // CLSID_PortableDeviceFTM not registered
 // What the manager's GetDeviceFriendlyName and GetDeviceManufacturer answer, and the DEVICE
 // object's WPD_DEVICE_FRIENDLY_NAME, WPD_DEVICE_MANUFACTURER and WPD_DEVICE_MODEL.

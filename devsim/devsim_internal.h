@@ -32,6 +32,7 @@ struct SimDevice {
     bool deniedOnce = false;
     DWORD readSize = 262144, writeSize = 262144;
     bool shortWrites = false;
+    bool commitsKeepLess = false;        // a commit keeps one byte less than it was sent, and says all is well
     bool deleteRefused = false;
     bool renameRefused = false;
     bool renameLies = false;

@@ -293,6 +293,12 @@ void DevsimSetShortWrites(int device, bool on)
     if (SimDevice *d = SimFindDevice(device)) d->shortWrites = on;
 }
 
+void DevsimSetCommitsKeepLess(int device, bool on)
+{
+    DevsimLock lock;
+    if (SimDevice *d = SimFindDevice(device)) d->commitsKeepLess = on;
+}
+
 void DevsimSetReadsEndWithSFalse(int device, bool on)
 {
     DevsimLock lock;

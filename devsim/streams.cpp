@@ -105,14 +105,17 @@ public:
             }
             return hr;
         }
+        std::string kept = data;
+        SimDevice *d = SimFindDevice(device);
+        if (d && d->commitsKeepLess && !kept.empty()) kept.pop_back();
         int number = pending.phantom;
         if (number != DEVSIM_NONE) {
             SimObject &o = Sim().devices[device].objects[number];
-            o.data = data;
+            o.data = kept;
             o.phantom = false;
         } else {
             SimObject o = pending.object;
-            o.data = data;
+            o.data = kept;
             number = SimAddObjectRaw(device, SimObjectNumber(device, pending.parentId), o);
             if (number < 0) return E_UNEXPECTED;
         }

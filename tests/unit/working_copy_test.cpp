@@ -199,6 +199,9 @@ TEST_F(WorkingCopyTest, FailedWriteBackKeepsTheLocalCopyAndSaysWhatTheDeviceHold
         {"the commit fails", [](int) { DevsimFailCall("IStream::Commit", 1, E_FAIL); }, false, OldUnderItsName},
         {"the old object cannot be deleted", [](int device) { DevsimSetDeleteRefused(device, true); }, false,
          OldUnderItsName},
+        // The old file cannot come back once deleted: the new copy must read back whole first.
+        {"the new copy is kept a byte short while the commit says all is well",
+         [](int device) { DevsimSetCommitsKeepLess(device, true); }, false, OldUnderItsName},
         {"the file cannot be written again once the old one is gone", [](int) {
              for (int nth = 2; nth <= 5; nth++) DevsimFailCall("IStream::Commit", nth, E_FAIL); },
          false, NewUnderLeftoverName},
@@ -238,6 +241,7 @@ TEST_F(WorkingCopyTest, FailedWriteBackKeepsTheLocalCopyAndSaysWhatTheDeviceHold
 
         DevsimClearRules();
         DevsimSetShortWrites(device_, false);
+        DevsimSetCommitsKeepLess(device_, false);
         DevsimSetDeleteRefused(device_, false);
         DevsimResetCounts();
         std::string again = ReadName();
@@ -331,18 +335,18 @@ TEST_F(WorkingCopyTest, OddDevicesAndDoubleFaultsNeverLoseTheFileAndTellTheTruth
         if (c.told == NotSavedAsItWas)
             EXPECT_EQ(old, Settings()) << "a write that says the device's file is as it was replaced the old file";
         char kept[MAX_PATH] = "";
-        int device = DevKeptCopyPath(kept);
+        int keptKind = DevKeptCopyPath(kept);
         Told told = wrote ? Nothing
-                    : device == DEV_KEPT_DEVICE_AS_IT_WAS ? NotSavedAsItWas
-                    : device == DEV_KEPT_DEVICE_MAY_LACK_FILE ? NotSavedMayLack
-                                                              : NotSaved;
+                    : keptKind == DEV_KEPT_DEVICE_AS_IT_WAS ? NotSavedAsItWas
+                    : keptKind == DEV_KEPT_DEVICE_MAY_LACK_FILE ? NotSavedMayLack
+                                                                : NotSaved;
         EXPECT_EQ(c.told, told) << "what the user is told (0 nothing, 1 not saved, 2 not saved and the file as it "
                                    "was, 3 not saved and the device may lack its file)";
         if (c.deviceName != nullptr)
             EXPECT_EQ(c.deviceName, NameIn(DeviceContent())) << "the name under the real name";
         else
             EXPECT_LT(Settings(), 0) << "the file was expected to be left only under a leftover name";
-        if (told != NotSavedMayLack) {
+        if (c.told != NotSavedMayLack) {
             size_t files = 0;   // what was there before this run is not this run's doing
             for (int child : DevsimChildren(device_, DevsimFind(device_, L"Internal storage\\Corvane")))
                 files += !DevsimIsPhantom(device_, child) && DevsimName(device_, child) != L"Corvane_Info.ini.tessaly-old";
