@@ -70,7 +70,7 @@ extern void (*DevSkippedObject)(LPCWSTR objectId, int call, HRESULT reason);
 HRESULT GetObjectStringProperty(IPortableDeviceProperties *properties, LPCWSTR objectId,
                                 REFPROPERTYKEY key, LPWSTR *out);
 // Releases what the reads keep for the connection: the key collection and the property service.
-void DevReleaseKeyCollections(void);
+void DevReleasePropertyReads(void);
 // The content's property service, got once per connection and kept with it (borrowed).
 HRESULT DevPropertiesService(IPortableDeviceProperties **out);
 // The file name (as above) and the content type, when readable, in one request.

@@ -27,6 +27,7 @@ static int AllIdsSet(void)
 
 static void ReleaseDevice(void)
 {
+    DevReleasePropertyReads();   // the property service belongs to this device's content
     if (DevConnection.content != NULL)
         DevConnection.content->Release();
     if (DevConnection.device != NULL)
@@ -49,7 +50,6 @@ static void ReleaseConnection(void)
         DeleteFileA(copy->cachedLocalPath);
     copy->cachedLocalPath[0] = '\0';
     copy->cachedDevicePath[0] = '\0';
-    DevReleaseKeyCollections();
     ReleaseDevice();
 }
 
@@ -228,7 +228,6 @@ static HRESULT OpenAndSearchDevice(LPCWSTR pnpId)
     if (clientInfo != NULL)
         clientInfo->Release();
     if (FAILED(hr) || !AllIdsSet()) {
-        DevReleaseKeyCollections();   // the service belongs to this device's content
         ReleaseDevice();
         DevConnection.readOnly = 0;
     }

@@ -26,7 +26,7 @@ static int AmongReadKeys(const PROPERTYKEY *keys, int count)
     return 1;
 }
 
-void DevReleaseKeyCollections(void)
+void DevReleasePropertyReads(void)
 {
     if (DevConnection.readKeys != NULL)
         DevConnection.readKeys->Release();

@@ -80,7 +80,7 @@ BOOL DevWriteProfileStringOnDevice(LPCSTR section, LPCSTR key, LPCSTR value, LPC
     BOOL result = WritePrivateProfileStringA(section, key, value, copy->cachedLocalPath);
     ReplaceOutcome outcome;
     if (SUCCEEDED(ReplaceDeviceFile(copy->cachedLocalPath, file, copy->realConfirmed, 0, &outcome))) {
-        copy->realConfirmed = 1;   // R was read back holding these bytes
+        copy->realConfirmed = 1;   // R is known complete in this run
         return result;
     }
     // The next access downloads afresh. The copy holds the new name, and the device was not

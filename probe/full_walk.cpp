@@ -131,7 +131,7 @@ int FullWalkDepth(IPortableDeviceContent *content, int device, int maxDepth, cha
         ObjectPath(properties, found, path, pathSize, &depth);
         CoTaskMemFree(found);
     }
-    DevReleaseKeyCollections();   // the layer's reads keep their key collections with the connection
+    DevReleasePropertyReads();   // what the layer's reads keep with the connection
     properties->Release();
     return foundDepth;
 }

@@ -201,7 +201,7 @@ TEST_F(ResolveTest, DeviceFailuresEndTheResolution)
         std::wstring id;
         if (c.object != nullptr)
             id = DevsimObjectId(device_, DevsimFind(device_, c.object));
-        if (c.freshKeys) DevReleaseKeyCollections();
+        if (c.freshKeys) DevReleasePropertyReads();
         // A rule counts from now and is spent once it fired, so the cases do not meet.
         DevsimFailCall(c.method, c.nth, E_ACCESSDENIED, c.object ? id.c_str() : nullptr);
         long blocksBefore = DevsimOutstandingBlocks();

@@ -176,7 +176,7 @@ TEST_F(SearchTest, DeviceFailuresGiveZeroAndKeepTheSearchOpen)
         std::wstring id;
         if (c.object != nullptr)
             id = DevsimObjectId(device_, DevsimFind(device_, c.object));
-        DevReleaseKeyCollections();   // the service is got once per connection: the next look gets it anew
+        DevReleasePropertyReads();   // the service is got once per connection: the next look gets it anew
         DevsimFailCall(c.method, 1, E_FAIL, c.object ? id.c_str() : nullptr);
         // The next child is Backup, then notes.INI: move to the failure point for the name read.
         if (c.object != nullptr && wcsstr(c.object, L"notes") != nullptr)

@@ -470,7 +470,7 @@ TEST_F(TransferTest, DeleteFailsWhenTheDeviceCannotSayWhetherTheFileIsThere)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.why);
-        DevReleaseKeyCollections();   // the service is got once per connection: the next look gets it anew
+        DevReleasePropertyReads();   // the service is got once per connection: the next look gets it anew
         DevsimFailCall(c.method, 1, HRESULT_FROM_WIN32(ERROR_GEN_FAILURE), c.id);
         EXPECT_FALSE(DevDeleteFile(SettingsFile)) << "a delete that could not look for the file must return 0";
         EXPECT_GE(Object(SettingsObject), 0) << "the file is gone";
