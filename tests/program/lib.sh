@@ -149,12 +149,13 @@ run_wait() {
 # KEPT_COPY=1 is set for the call.
 check_run_end() {
   expect "$(grep -E '^(exit|timeout|error)' <<<"$1" | head -1)" "exit 0" "program ended with exit code 0"
-  local leftovers
-  leftovers=$(ls "$WINEPREFIX"/drive_c/users/*/Temp/ 2>/dev/null | grep -i '^TMP.*\.tmp$' | wc -l)
+  local names leftovers
+  names=$(ls "$WINEPREFIX"/drive_c/users/*/Temp/ 2>/dev/null | grep -i '^TMP.*\.tmp$' | tr '\n' ' ')
+  leftovers=$(wc -w <<<"$names")
   if [ "${KEPT_COPY:-0}" = 1 ]; then
-    expect "$leftovers" "1" "exactly the copy a failed write keeps is left in the user's temporary folder"
+    expect "$leftovers" "1" "exactly the copy a failed write keeps is left in the user's temporary folder (found: ${names:-none})"
   else
-    expect "$leftovers" "0" "no temporary file left in the user's temporary folder"
+    expect "$leftovers" "0" "no temporary file left in the user's temporary folder (found: ${names:-none})"
   fi
 }
 

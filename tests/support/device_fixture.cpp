@@ -102,3 +102,10 @@ void DeviceTest::Shutdown()
     DevShutdown();
     shutDown_ = true;
 }
+
+std::string Hex(HRESULT hr)
+{
+    char text[16];
+    wsprintfA(text, "0x%08lX", (unsigned long)hr);
+    return text;
+}

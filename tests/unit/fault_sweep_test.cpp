@@ -112,13 +112,6 @@ struct Fault {
     const char *method;   // ActsThenFails only
 };
 
-std::string Hex(HRESULT hr)
-{
-    char text[16];
-    wsprintfA(text, "0x%08lX", (unsigned long)hr);
-    return text;
-}
-
 std::string Describe(const Fault &f)
 {
     switch (f.kind) {
@@ -456,6 +449,8 @@ protected:
             DevsimResetCounts();
             RunTidy(dialog, FreshName);
             long calls = DevsimTotalCalls();
+            EXPECT_GT(calls, 10) << "the run from the state " << state.first
+                                 << " made suspiciously few device calls: little would be put under fire";
             for (int k = 0; k < 2; k++) {
                 for (long n = 1; n <= calls + (k == 0); n++) {
                     SCOPED_TRACE(std::string(dialog ? "dialog run" : "command-line run") + " on a " + kind.name +
@@ -544,6 +539,7 @@ protected:
         for (int k = 0; k < FAULT_KINDS; k++) Print(what, FaultNames[k], figures[k]);
 
         Figures failing, killed;
+        EXPECT_FALSE(states.empty()) << "no faulted " << what << " left a state to recover from: nothing is put under fire";
         UnderFire(kind, dialog, states, &failing, &killed);
         Print(what + ", " + std::to_string(states.size()) + " states left behind", "the next run's call fails", failing);
         Print(what + ", " + std::to_string(states.size()) + " states left behind", "the next run is killed after a call", killed);

@@ -391,8 +391,8 @@ TEST(ShippedExeFile, BothProgramsAre32BitWithinTheirSizeImportingOnlyDllsEveryWi
                 if (!(*t & IMAGE_ORDINAL_FLAG32)) functions.push_back(Lower(dlls.back()) + "!" + pe.String(*t + 2));
         }
         EXPECT_FALSE(dlls.empty()) << "no import table entries were found";
-        // Drives are looked at before any window: an empty card-reader slot must not raise the
-        // system's "No disk" box, so each program sets the error mode first.
+        // An empty card-reader slot must not raise the system's "No disk" box: each program
+        // must at least import SetErrorMode (the call itself comes first in its entry point).
         EXPECT_NE(functions.end(), std::find(functions.begin(), functions.end(), "kernel32.dll!SetErrorMode"))
             << program.name << " does not import SetErrorMode from kernel32.dll";
         for (const std::string &dll : dlls)
