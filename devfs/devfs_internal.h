@@ -98,11 +98,21 @@ HRESULT FindChildrenByName(LPCWSTR parentId, const LPCWSTR *names, int count, LP
                            ULONGLONG *sizes);
 
 // --- transfers (transfer.cpp) ---
-// A read that gave fewer or more bytes than the object's size: never taken for the file.
+// What a read saw: the byte count and a 64-bit FNV-1a hash of the bytes. Enough to tell the
+// settings file as a run found it from anything else the device may hold later.
+struct DevDigest {
+    ULONGLONG size;
+    ULONGLONG hash;
+};
+void DevDigestStart(DevDigest *digest);
+void DevDigestAdd(DevDigest *digest, const BYTE *bytes, DWORD count);
+int DevDigestEqual(const DevDigest *a, const DevDigest *b);
+// A read that gave fewer bytes than the object's size: never taken for the file.
 #define DEV_E_INCOMPLETE MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0E03)
-// The object's bytes, read until the stream gives none, into a new local file; size (or
-// DEV_SIZE_UNKNOWN) is what the device says the object holds. A failure leaves no local file.
-HRESULT DownloadObject(IPortableDeviceContent *content, LPCWSTR objectId, ULONGLONG size, LPCWSTR localPath);
+// The object's bytes, read until the stream gives none, into a new local file; size is what
+// the device says the object holds. A failure leaves no local file. *seen (when asked): what was read.
+HRESULT DownloadObject(IPortableDeviceContent *content, LPCWSTR objectId, ULONGLONG size, LPCWSTR localPath,
+                       DevDigest *seen = NULL);
 HRESULT BuildObjectProperties(LPCWSTR parentId, LPCWSTR baseName, LPCWSTR extension,
                               DWORD sizeLow, DWORD sizeHigh, IPortableDeviceValues **valuesOut);
 // The local file opened for an upload, with its size; INVALID_HANDLE_VALUE when it cannot be.
@@ -114,8 +124,10 @@ HRESULT WriteNewObject(IPortableDeviceContent *content, IPortableDeviceValues *v
 // Removes one object; S_OK only when the device says it is gone.
 HRESULT DeleteObject(LPCWSTR id);
 // The object read whole against the open local file: S_OK when equal, S_FALSE when the object
-// reads whole and differs, else the failure (DEV_E_INCOMPLETE for a read of the wrong length).
-HRESULT CompareObjectWithFile(IPortableDeviceContent *content, LPCWSTR objectId, ULONGLONG size, HANDLE file);
+// reads whole and differs, else the failure (DEV_E_INCOMPLETE for a read short of size).
+// *seen (when asked): what the object held, whenever it read whole.
+HRESULT CompareObjectWithFile(IPortableDeviceContent *content, LPCWSTR objectId, ULONGLONG size, HANDLE file,
+                              DevDigest *seen = NULL);
 BOOL DevCopyFileOnDevice(LPCSTR existingPath, LPCSTR newPath, BOOL failIfExists);
 BOOL DevDeleteFileOnDevice(LPCSTR path);
 

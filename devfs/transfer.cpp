@@ -20,13 +20,34 @@ static int IsImageExtension(LPCWSTR extension)
     return 0;
 }
 
+void DevDigestStart(DevDigest *digest)
+{
+    digest->size = 0;
+    digest->hash = 0xCBF29CE484222325ull;   // FNV-1a's offset basis
+}
+
+void DevDigestAdd(DevDigest *digest, const BYTE *bytes, DWORD count)
+{
+    for (DWORD i = 0; i < count; i++)
+        digest->hash = (digest->hash ^ bytes[i]) * 0x100000001B3ull;
+    digest->size += count;
+}
+
+int DevDigestEqual(const DevDigest *a, const DevDigest *b)
+{
+    return a->size == b->size && a->hash == b->hash;
+}
+
 // Reads the whole object into the open local file, or, with compare, against it: S_OK when
 // written (or equal), S_FALSE when the device's bytes differ from the file's, DEV_E_INCOMPLETE
-// when the stream ends before or runs past the object's size, else the failure. A stream says
-// it has ended only by giving no bytes: any success with bytes is data (drivers answer S_FALSE
-// with the last chunk), and a link that ends early while saying all is well is caught by the size.
+// when the stream ends short of the object's size (or the device gives no size to check), else
+// the failure. A stream says it has ended only by giving no bytes: any success with bytes is
+// data (drivers answer S_FALSE with the last chunk), and a link that ends early while saying all
+// is well is caught by the size. More bytes than stated is no cut: phones that state sizes from
+// their media database send the file as it is now. The stream is read to its end whatever
+// happens on the desktop, since a stream left half read can wedge a phone.
 static HRESULT StreamObject(IPortableDeviceContent *content, LPCWSTR objectId, ULONGLONG size, HANDLE file,
-                            BOOL compare)
+                            BOOL compare, DevDigest *seen)
 {
     IPortableDeviceResources *resources = NULL;
     IStream *stream = NULL;
@@ -37,7 +58,9 @@ static HRESULT StreamObject(IPortableDeviceContent *content, LPCWSTR objectId, U
     DWORD chunk = ChunkSize(optimal);
     BYTE buffer[TRANSFER_BUFFER];
     BYTE local[TRANSFER_BUFFER];
-    ULONGLONG total = 0;
+    DevDigest digest;
+    DevDigestStart(&digest);
+    HRESULT desktop = S_OK;   // what went wrong on this side; the stream is read on regardless
     BOOL differs = FALSE;
     while (SUCCEEDED(hr)) {
         ULONG got = 0;
@@ -48,20 +71,26 @@ static HRESULT StreamObject(IPortableDeviceContent *content, LPCWSTR objectId, U
         hr = S_OK;
         if (got == 0)
             break;
-        total += got;
-        if (got > chunk || (size != DEV_SIZE_UNKNOWN && total > size)) {
-            hr = DEV_E_INCOMPLETE;
+        if (got > chunk) {
+            hr = DEV_E_INCOMPLETE;   // more than the buffer holds: nothing it says can be trusted
+            break;
+        }
+        DevDigestAdd(&digest, buffer, got);
+        if (FAILED(desktop) || differs) {
+            // Only read on to the end.
         } else if (compare) {
             // The whole object is read even once it differs: only a complete one is the old file.
-            if (!differs && !ReadFile(file, local, got, &done, NULL))
-                hr = E_FAIL;
-            else if (!differs && (done != got || memcmp(buffer, local, got) != 0))
+            if (!ReadFile(file, local, got, &done, NULL))
+                desktop = E_FAIL;
+            else if (done != got || memcmp(buffer, local, got) != 0)
                 differs = TRUE;
         } else if (!WriteFile(file, buffer, got, &done, NULL) || done != got) {
-            hr = E_FAIL;
+            desktop = E_FAIL;
         }
     }
-    if (SUCCEEDED(hr) && size != DEV_SIZE_UNKNOWN && total != size)
+    if (SUCCEEDED(hr))
+        hr = desktop;
+    if (SUCCEEDED(hr) && (size == DEV_SIZE_UNKNOWN || digest.size < size))
         hr = DEV_E_INCOMPLETE;
     if (SUCCEEDED(hr) && compare && !differs) {
         // Where the device's bytes end, the local file must end too.
@@ -71,6 +100,8 @@ static HRESULT StreamObject(IPortableDeviceContent *content, LPCWSTR objectId, U
         else if (done != 0)
             differs = TRUE;
     }
+    if (SUCCEEDED(hr) && seen != NULL)
+        *seen = digest;
     if (stream != NULL)
         stream->Release();
     if (resources != NULL)
@@ -78,12 +109,13 @@ static HRESULT StreamObject(IPortableDeviceContent *content, LPCWSTR objectId, U
     return hr == S_OK && differs ? S_FALSE : hr;
 }
 
-HRESULT DownloadObject(IPortableDeviceContent *content, LPCWSTR objectId, ULONGLONG size, LPCWSTR localPath)
+HRESULT DownloadObject(IPortableDeviceContent *content, LPCWSTR objectId, ULONGLONG size, LPCWSTR localPath,
+                       DevDigest *seen)
 {
     HANDLE file = CreateFileW(localPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return E_FAIL;
-    HRESULT hr = StreamObject(content, objectId, size, file, FALSE);
+    HRESULT hr = StreamObject(content, objectId, size, file, FALSE, seen);
     CloseHandle(file);
     if (FAILED(hr))
         DeleteFileW(localPath);   // never leave a partial copy behind
@@ -229,11 +261,12 @@ BOOL DevDeleteFileOnDevice(LPCSTR path)
     return SUCCEEDED(hr);
 }
 
-HRESULT CompareObjectWithFile(IPortableDeviceContent *content, LPCWSTR objectId, ULONGLONG size, HANDLE file)
+HRESULT CompareObjectWithFile(IPortableDeviceContent *content, LPCWSTR objectId, ULONGLONG size, HANDLE file,
+                              DevDigest *seen)
 {
     if (SetFilePointer(file, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
         return E_FAIL;
-    return StreamObject(content, objectId, size, file, TRUE);
+    return StreamObject(content, objectId, size, file, TRUE, seen);
 }
 
 BOOL DevCopyFileOnDevice(LPCSTR existingPath, LPCSTR newPath, BOOL failIfExists)
