@@ -25,7 +25,7 @@ int DevIsSearchHandle(HANDLE handle)
 
 void DevFreeId(LPWSTR id)
 {
-    if (id != NULL && id != DevConnection.RootFolderId)
+    if (id != NULL && id != DevConnection.RootFolderId && id != DevConnection.AppFolderId)
         CoTaskMemFree(id);
 }
 
@@ -130,10 +130,13 @@ DWORD DevCopyDefault(LPCSTR defaultValue, LPSTR out, DWORD size)
 DWORD DevGetProfileString(LPCSTR section, LPCSTR key, LPCSTR defaultValue,
                           LPSTR out, DWORD size, LPCSTR file)
 {
+    DevConnection.workingCopy.readFailed = 0;
     if (!DevIsDevicePath(file))
         return GetPrivateProfileStringA(section, key, defaultValue, out, size, file);
-    if (!DevDeviceReady())
+    if (!DevDeviceReady()) {
+        DevConnection.workingCopy.readFailed = 1;
         return DevCopyDefault(defaultValue, out, size);
+    }
     return DevGetProfileStringOnDevice(section, key, defaultValue, out, size, file);
 }
 
@@ -152,6 +155,11 @@ int DevDevicePath(LPSTR out)
         return 0;
     lstrcpyA(out, SettingsDevicePath);
     return 1;
+}
+
+int DevProfileReadFailed(void)
+{
+    return DevConnection.workingCopy.readFailed;
 }
 
 int DevKeptCopyPath(LPSTR out)

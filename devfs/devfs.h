@@ -25,13 +25,21 @@ struct SearchSlot {
     WCHAR pattern[DEV_PATH_CHARS];
 };
 
+// What a read saw: the byte count (~0: nothing was read whole) and a 64-bit FNV-1a hash of the
+// bytes. Enough to tell the settings file as a run found it from anything the device holds later.
+struct DevDigest {
+    ULONGLONG size;
+    ULONGLONG hash;
+};
+
 // The one local copy of a device profile file.
 struct WorkingCopy {
     char cachedDevicePath[DEV_PATH_CHARS];
     char cachedLocalPath[DEV_PATH_CHARS];
     char keptLocalPath[DEV_PATH_CHARS];   // a copy left on disk because a write-back failed
     int keptDeviceState;                  // what the device held then: DEV_KEPT_...
-    int realConfirmed;                    // the file was read whole, or read back, in this run
+    int readFailed;                       // the last profile read gave its default for want of the file
+    DevDigest real;                       // what the file under its own name held when last read whole
 };
 
 // Everything the layer holds, from DevStartup to DevShutdown.
@@ -45,6 +53,7 @@ struct DeviceConnection {
     WCHAR *InfoFileId;
     int readOnly;                        // the device was opened for reading only
     int storageHidden;                   // a device opened and listed no storage
+    int appFolderUnreadable;             // a device showed an app folder, and a request on it or in it failed
     DWORD busyWaited;                    // milliseconds waited for busy devices in this run
     IPortableDeviceProperties *properties;           // the content's property service, got once
     IPortableDeviceKeyCollection *readKeys;          // name, type and size: every property read, made once
@@ -70,9 +79,16 @@ enum {
     DEV_KEPT_DEVICE_AS_IT_WAS = 2,       // the device holds its file as it was before the write
 };
 int DevKeptCopyPath(LPSTR out);
+// After DevGetProfileString of a device path: 1 when it gave the default because the settings
+// file could not be read, not because the value is absent.
+int DevProfileReadFailed(void);
 // After a discovery that found no settings file: 1 when some device opened but showed no
 // storage, as a locked phone, or one set to charging only, does.
 int DevStorageHidden(void);
+// After a discovery that found no settings file: 1 when some device showed a folder "Corvane"
+// and a request on that folder or on something in it failed (or an object whose name could not
+// be read may have been it), so that the search of that device ended there.
+int DevAppFolderUnreadable(void);
 void DevStartup(int enableDevices);
 void DevShutdown(void);
 

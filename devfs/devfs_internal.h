@@ -6,10 +6,14 @@
 #include "devfs/devpath.h"
 #include "devfs/wpd.h"
 
+// The folder the walk looks for, and whose id device paths below RootFolderId start from.
+#define DEV_APP_FOLDER_NAME L"Corvane"
+
 // --- connection state (connection.cpp) ---
 int DevIsDevicePath(LPCSTR path);
 int DevIsSearchHandle(HANDLE handle);
-// Frees an object id unless it is RootFolderId, which the connection owns.
+// Frees an object id unless it is RootFolderId or AppFolderId, which the connection owns and
+// resolution hands out borrowed.
 void DevFreeId(LPWSTR id);
 // The direct children of an object (flags 0, no filter).
 HRESULT DevEnumChildren(LPCWSTR parentId, IEnumPortableDeviceObjectIDs **children);
@@ -60,8 +64,11 @@ HRESULT SearchForAppFolder(int depth, BOOL parentIsAppFolder, LPWSTR grandparent
 // could not be read. A phone answers an error when asked for the children of a file.
 int DevMayHaveChildren(BOOL hasType, const GUID &type);
 // Told of each object below a storage that the walk passes over, with the request that failed
-// and its answer; none in Tessaly.EXE (the probe notes them).
-enum { DEV_SKIP_NAME_READ, DEV_SKIP_LISTING, DEV_SKIP_NEXT };
+// and its answer; none in Tessaly.EXE (the probe notes them). Told too, as DEV_ENDS_DEVICE, of
+// the object the walk of a device ends on at its app folder: a request on the app folder or in
+// it that failed, or an object passed over earlier whose name could not be read and that may be
+// the app folder that comes first (the first of them).
+enum { DEV_SKIP_NAME_READ, DEV_SKIP_LISTING, DEV_SKIP_NEXT, DEV_ENDS_DEVICE };
 extern void (*DevSkippedObject)(LPCWSTR objectId, int call, HRESULT reason);
 
 // --- property reads (object_properties.cpp) ---
@@ -73,12 +80,14 @@ HRESULT GetObjectStringProperty(IPortableDeviceProperties *properties, LPCWSTR o
 void DevReleasePropertyReads(void);
 // The content's property service, got once per connection and kept with it (borrowed).
 HRESULT DevPropertiesService(IPortableDeviceProperties **out);
-// The file name (as above) and the content type, when readable, in one request.
+// The file name (as above) and the content type, in one request; *hasType says whether the
+// type could be read, even when the name could not.
 HRESULT GetObjectNameAndType(IPortableDeviceProperties *properties, LPCWSTR objectId, LPWSTR *name,
                              GUID *type, BOOL *hasType);
 // What a size is when the device does not give one.
 #define DEV_SIZE_UNKNOWN (~(ULONGLONG)0)
-// The file name (as above) and WPD_OBJECT_SIZE, or DEV_SIZE_UNKNOWN, in one request.
+// The file name (as above) and WPD_OBJECT_SIZE in one request: DEV_SIZE_UNKNOWN when the object
+// has none, a failure when the device could not read it.
 HRESULT GetObjectNameAndSize(IPortableDeviceProperties *properties, LPCWSTR objectId, LPWSTR *name, ULONGLONG *size);
 
 // --- resolution (resolve.cpp); paths are prepared copies ('*' replaced by 'C') ---
@@ -98,15 +107,15 @@ HRESULT FindChildrenByName(LPCWSTR parentId, const LPCWSTR *names, int count, LP
                            ULONGLONG *sizes);
 
 // --- transfers (transfer.cpp) ---
-// What a read saw: the byte count and a 64-bit FNV-1a hash of the bytes. Enough to tell the
-// settings file as a run found it from anything else the device may hold later.
-struct DevDigest {
-    ULONGLONG size;
-    ULONGLONG hash;
-};
+// What a read saw (DevDigest, devfs.h).
 void DevDigestStart(DevDigest *digest);
 void DevDigestAdd(DevDigest *digest, const BYTE *bytes, DWORD count);
+// Equal only when both are known: a digest that knows nothing matches nothing.
 int DevDigestEqual(const DevDigest *a, const DevDigest *b);
+void DevDigestForget(DevDigest *digest);   // knows nothing (size DEV_SIZE_UNKNOWN)
+// The whole open local file's digest, read from its start; one that knows nothing on failure.
+HRESULT DevDigestOfFile(HANDLE file, DevDigest *digest);
+int DevDigestKnown(const DevDigest *digest);
 // A read that gave fewer bytes than the object's size: never taken for the file.
 #define DEV_E_INCOMPLETE MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0E03)
 // The object's bytes, read until the stream gives none, into a new local file; size is what
@@ -134,19 +143,20 @@ BOOL DevDeleteFileOnDevice(LPCSTR path);
 // --- the settings file: read whole, replaced, recovered (replace.cpp) ---
 enum ReplaceOutcome {
     REPLACE_DONE,        // R was read back holding the new bytes
-    REPLACE_AS_IT_WAS,   // the device holds what it held before (nothing changed, or R read whole with other bytes)
-    REPLACE_MAY_LACK,    // the device was not seen holding a complete file under the real name
+    REPLACE_AS_IT_WAS,   // R holds what it held when last read whole in this run
+    REPLACE_MAY_LACK,    // anything else: R missing, unreadable, or holding other bytes
 };
 // Puts the local file on the device under devicePath, never leaving the device without a
-// complete copy of old or new under the real name or a leftover name. realConfirmed: R was read
-// whole in this run. createOnly: only where the folder holds neither the file nor a leftover.
-HRESULT ReplaceDeviceFile(LPCSTR localPath, LPCSTR devicePath, int realConfirmed, int createOnly,
+// complete copy of old or new under the real name or a leftover name. *real: what R held when
+// it was last read whole in this run (or a digest that knows nothing); afterwards what R holds,
+// when known. createOnly: only where the folder holds neither the file nor a leftover.
+HRESULT ReplaceDeviceFile(LPCSTR localPath, LPCSTR devicePath, DevDigest *real, int createOnly,
                           ReplaceOutcome *outcome);
 // Downloads the file a device path names, whole: R, else N, else O, the first that reads whole.
 // DEV_E_NO_SUCH_OBJECT only when the folder, every child's name read, holds none of them. With
-// recover, a leftover read where R is missing is put back under R. *realRead: R was read whole
-// (or put back and read back).
-HRESULT ReadDeviceFile(LPCSTR devicePath, LPCSTR localPath, int recover, int *realRead);
+// recover, the newest leftover read where R is missing is put back under R. *real: what R holds,
+// when it was read whole (or put back and read back); else a digest that knows nothing.
+HRESULT ReadDeviceFile(LPCSTR devicePath, LPCSTR localPath, int recover, DevDigest *real);
 // 1 when name is a leftover name (a file name plus a leftover suffix); realName (260 units)
 // then receives that file name, spelled as in name.
 int DevLeftoverName(LPCWSTR name, WCHAR *realName);

@@ -6,7 +6,6 @@ enum { MAX_DEVICES = 128 };
 
 // The root object's id: a constant of the layer, never freed when it becomes RootFolderId.
 static WCHAR RootObjectId[] = WPD_DEVICE_OBJECT_ID;
-static const WCHAR AppFolderName[] = L"Corvane";
 static const WCHAR InfoFileName[] = L"Corvane_Info.ini";
 
 // Read again for every object examined: nothing from the configuration is cached.
@@ -69,14 +68,53 @@ void (*DevSkippedObject)(LPCWSTR objectId, int call, HRESULT reason);
 
 // Below a storage, an object the device cannot list or name is passed over and the walk goes
 // on (a phone answers an error for a folder it will not list); DEVICE and the storages decide
-// about the whole device.
-static HRESULT SkipOrFail(int depth, LPCWSTR objectId, int call, HRESULT reason)
+// about the whole device. So does the app folder and all it holds: passing over any of it would
+// hand the save to the next folder named "Corvane", a copy in Documents, say.
+static HRESULT SkipOrFail(int depth, LPCWSTR objectId, int call, HRESULT reason, BOOL inAppFolder)
 {
-    if (depth < 2)
-        return reason;
-    if (DevSkippedObject != NULL)
+    if (inAppFolder) {
+        DevConnection.appFolderUnreadable = 1;
+        call = DEV_ENDS_DEVICE;
+    }
+    if (DevSkippedObject != NULL && (depth >= 2 || inAppFolder))
         DevSkippedObject(objectId, call, reason);
-    return S_OK;
+    return depth < 2 || inAppFolder ? reason : S_OK;
+}
+
+// Objects passed over because their names could not be read, that may themselves be an app
+// folder: how many, the first one, and the folder holding them (when all share one). A settings
+// file found later counts only in a sibling of theirs, since one folder cannot hold two folders
+// named "Corvane"; anywhere else the unreadable one may be the app folder that comes first.
+static struct {
+    int count;
+    int mixed;                     // they lie in different folders
+    HRESULT reason;
+    WCHAR first[DEV_PATH_CHARS];
+    WCHAR parent[DEV_PATH_CHARS];
+} Doubt;
+
+static void NoteDoubt(LPCWSTR objectId, LPCWSTR parentId, HRESULT reason)
+{
+    if (Doubt.count++ == 0) {
+        Doubt.reason = reason;
+        lstrcpynW(Doubt.first, objectId, DEV_PATH_CHARS);
+        lstrcpynW(Doubt.parent, parentId, DEV_PATH_CHARS);
+        Doubt.mixed = DevWideLength(parentId) >= DEV_PATH_CHARS;   // too long to compare
+    } else if (lstrcmpW(Doubt.parent, parentId) != 0) {
+        Doubt.mixed = 1;
+    }
+}
+
+// Whether a settings file whose app folder lies in holder may be taken: S_OK, or the failure
+// of the unreadable object that may be the app folder before it (the device then ends on it).
+static HRESULT TakeFind(LPCWSTR holder)
+{
+    if (Doubt.count == 0 || (!Doubt.mixed && lstrcmpW(Doubt.parent, holder) == 0))
+        return S_OK;
+    DevConnection.appFolderUnreadable = 1;
+    if (DevSkippedObject != NULL)
+        DevSkippedObject(Doubt.first, DEV_ENDS_DEVICE, Doubt.reason);
+    return Doubt.reason;
 }
 
 // Depth-first walk in the device's order for a "Corvane_Info.ini" directly inside a folder
@@ -100,14 +138,24 @@ HRESULT SearchForAppFolder(int depth, BOOL parentIsAppFolder, LPWSTR grandparent
         GUID type;
         BOOL hasType = FALSE;
         hr = GetObjectNameAndType(properties, objectId, &name, &type, &hasType);
-        if (FAILED(hr))
-            return SkipOrFail(depth, objectId, DEV_SKIP_NAME_READ, hr);
+        // In an app folder a child without a name might be the settings file itself.
+        if (SUCCEEDED(hr) && name == NULL && parentIsAppFolder)
+            hr = DEV_E_NAMELESS_CHILD;
+        if (FAILED(hr)) {
+            if (!parentIsAppFolder && depth >= 2 && DevMayHaveChildren(hasType, type) &&
+                ChildrenCanMatter(depth, TRUE, searchDepth))
+                NoteDoubt(objectId, parentId, hr);
+            return SkipOrFail(depth, objectId, DEV_SKIP_NAME_READ, hr, parentIsAppFolder);
+        }
         if (name != NULL) {
             if (parentIsAppFolder && grandparentId != NULL && DevNameEqual(name, InfoFileName)) {
+                CoTaskMemFree(name);
+                hr = TakeFind(grandparentId);
+                if (FAILED(hr))
+                    return hr;
                 DevConnection.RootFolderId = grandparentId;
                 DevConnection.AppFolderId = parentId;
                 DevConnection.InfoFileId = objectId;
-                CoTaskMemFree(name);
                 return S_OK;
             }
             WCHAR realName[DEV_PATH_CHARS];
@@ -117,7 +165,7 @@ HRESULT SearchForAppFolder(int depth, BOOL parentIsAppFolder, LPWSTR grandparent
                 CoTaskMemFree(name);
                 return S_OK;
             }
-            isAppFolder = DevNameEqual(name, AppFolderName);
+            isAppFolder = DevNameEqual(name, DEV_APP_FOLDER_NAME);
             CoTaskMemFree(name);
         }
         mayHaveChildren = DevMayHaveChildren(hasType, type);
@@ -128,7 +176,7 @@ HRESULT SearchForAppFolder(int depth, BOOL parentIsAppFolder, LPWSTR grandparent
     IEnumPortableDeviceObjectIDs *children = NULL;
     hr = DevEnumChildren(objectId, &children);
     if (FAILED(hr))
-        return SkipOrFail(depth, objectId, DEV_SKIP_LISTING, hr);
+        return SkipOrFail(depth, objectId, DEV_SKIP_LISTING, hr, isAppFolder || parentIsAppFolder);
     int listed = 0;
     LPWSTR outerLeftover = PendingLeftover;   // an app folder inside an app folder keeps its own
     if (isAppFolder)
@@ -141,7 +189,7 @@ HRESULT SearchForAppFolder(int depth, BOOL parentIsAppFolder, LPWSTR grandparent
             break;
         }
         if (FAILED(hr)) {
-            hr = SkipOrFail(depth, objectId, DEV_SKIP_NEXT, hr);
+            hr = SkipOrFail(depth, objectId, DEV_SKIP_NEXT, hr, isAppFolder || parentIsAppFolder);
             break;
         }
         listed++;
@@ -166,6 +214,8 @@ HRESULT SearchForAppFolder(int depth, BOOL parentIsAppFolder, LPWSTR grandparent
     if (isAppFolder) {
         // No settings file in this app folder, but what a replace left of it: the folder is
         // the app folder all the same, and the file gets its name back before it is used.
+        if (SUCCEEDED(hr) && !AllIdsSet() && PendingLeftover != NULL && parentId != NULL)
+            hr = TakeFind(parentId);
         if (SUCCEEDED(hr) && !AllIdsSet() && PendingLeftover != NULL && parentId != NULL) {
             DevConnection.RootFolderId = parentId;
             DevConnection.AppFolderId = objectId;
@@ -196,6 +246,7 @@ static HRESULT CreateDeviceObject(void)
 // was found; a device that fails is released like one without the file.
 static HRESULT OpenAndSearchDevice(LPCWSTR pnpId)
 {
+    Doubt.count = 0;
     IPortableDeviceValues *clientInfo = NULL;
     IPortableDeviceProperties *properties = NULL;
     HRESULT hr = CoCreateInstance(CLSID_PortableDeviceValues, NULL, CLSCTX_INPROC_SERVER,
@@ -283,6 +334,11 @@ void DevStartup(int enableDevices)
 int DevStorageHidden(void)
 {
     return DevConnection.storageHidden && DevConnection.deviceUnavailable;
+}
+
+int DevAppFolderUnreadable(void)
+{
+    return DevConnection.appFolderUnreadable && DevConnection.deviceUnavailable;
 }
 
 int DevDeviceReady(void)

@@ -132,7 +132,6 @@ HRESULT GetObjectNameAndType(IPortableDeviceProperties *properties, LPCWSTR obje
         // A storage has no file name to give, and drivers differ in the code they give instead.
         if (FAILED(hr) && *hasType && IsEqualGUID(*type, WPD_CONTENT_TYPE_FUNCTIONAL_OBJECT))
             hr = S_OK;
-        *hasType = *hasType && SUCCEEDED(hr);
         values->Release();
     }
     return hr;
@@ -146,10 +145,17 @@ HRESULT GetObjectNameAndSize(IPortableDeviceProperties *properties, LPCWSTR obje
     *size = DEV_SIZE_UNKNOWN;
     HRESULT hr = RequestValues(properties, objectId, keys, 2, &values);
     if (SUCCEEDED(hr)) {
-        // A size the device cannot give only costs the check of a read's length.
-        if (FAILED(values->GetUnsignedLargeIntegerValue(WPD_OBJECT_SIZE, size)))
+        // A size the device could not read fails like a name it could not read: without it no
+        // read can be checked. An object without a size is never read whole (transfer.cpp).
+        HRESULT reason = S_OK;
+        if (FAILED(values->GetUnsignedLargeIntegerValue(WPD_OBJECT_SIZE, size))) {
             *size = DEV_SIZE_UNKNOWN;
-        hr = TakeString(values, WPD_OBJECT_ORIGINAL_FILE_NAME, name);
+            if (SUCCEEDED(values->GetErrorValue(WPD_OBJECT_SIZE, &reason)) && FAILED(reason) &&
+                !MeansNoSuchProperty(reason))
+                hr = reason;
+        }
+        if (SUCCEEDED(hr))
+            hr = TakeString(values, WPD_OBJECT_ORIGINAL_FILE_NAME, name);
         values->Release();
     }
     return hr;

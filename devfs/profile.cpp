@@ -37,19 +37,19 @@ int EnsureWorkingCopy(LPCSTR devicePath)
         DeleteFileA(copy->cachedLocalPath);
     copy->cachedLocalPath[0] = '\0';
     copy->cachedDevicePath[0] = '\0';
-    copy->realConfirmed = 0;
+    DevDigestForget(&copy->real);
     if (!DevNewTemporaryFile(copy->cachedLocalPath))
         return 0;
 
     // A file left only under a leftover name is put back under its own before anything else,
     // in a session that may write: the app on the handheld cannot find it elsewhere.
-    HRESULT hr = ReadDeviceFile(devicePath, copy->cachedLocalPath, !DevConnection.readOnly, &copy->realConfirmed);
+    HRESULT hr = ReadDeviceFile(devicePath, copy->cachedLocalPath, !DevConnection.readOnly, &copy->real);
     // Only a folder seen to hold neither the file nor a leftover of it lacks the file; the file
     // is then created, and never over anything. A read that failed is never a reason to write.
     if (hr == DEV_E_NO_SUCH_OBJECT) {
         ReplaceOutcome outcome;
         hr = CreateEmptyFile(copy->cachedLocalPath)
-                 ? ReplaceDeviceFile(copy->cachedLocalPath, devicePath, 0, 1, &outcome)
+                 ? ReplaceDeviceFile(copy->cachedLocalPath, devicePath, &copy->real, 1, &outcome)
                  : E_FAIL;
     }
     if (SUCCEEDED(hr)) {
@@ -66,7 +66,8 @@ int EnsureWorkingCopy(LPCSTR devicePath)
 DWORD DevGetProfileStringOnDevice(LPCSTR section, LPCSTR key, LPCSTR defaultValue,
                                   LPSTR out, DWORD size, LPCSTR file)
 {
-    if (!EnsureWorkingCopy(file))
+    DevConnection.workingCopy.readFailed = !EnsureWorkingCopy(file);
+    if (DevConnection.workingCopy.readFailed)
         return DevCopyDefault(defaultValue, out, size);
     return GetPrivateProfileStringA(section, key, defaultValue, out, size,
                                     DevConnection.workingCopy.cachedLocalPath);
@@ -79,16 +80,13 @@ BOOL DevWriteProfileStringOnDevice(LPCSTR section, LPCSTR key, LPCSTR value, LPC
         return 0;
     BOOL result = WritePrivateProfileStringA(section, key, value, copy->cachedLocalPath);
     ReplaceOutcome outcome;
-    if (SUCCEEDED(ReplaceDeviceFile(copy->cachedLocalPath, file, copy->realConfirmed, 0, &outcome))) {
-        copy->realConfirmed = 1;   // R is known complete in this run
+    if (SUCCEEDED(ReplaceDeviceFile(copy->cachedLocalPath, file, &copy->real, 0, &outcome)))
         return result;
-    }
     // The next access downloads afresh. The copy holds the new name, and the device was not
     // seen holding it: the copy stays on disk, and what the device holds decides the message.
     lstrcpyA(copy->keptLocalPath, copy->cachedLocalPath);
     copy->keptDeviceState = outcome == REPLACE_AS_IT_WAS ? DEV_KEPT_DEVICE_AS_IT_WAS : DEV_KEPT_DEVICE_MAY_LACK_FILE;
     copy->cachedLocalPath[0] = '\0';
     copy->cachedDevicePath[0] = '\0';
-    copy->realConfirmed = 0;
     return 0;
 }

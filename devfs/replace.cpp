@@ -6,40 +6,50 @@
 // holds after each step of a replace, and what the next run does if this one is killed there
 // (its discovery takes a folder holding R, N or O for the app folder):
 //
-//   step                                device holds   the next run
-//   0  start                            R              uses R
-//   1  delete leftovers N, O            R              uses R
-//   2  create N: write, commit          R N            uses R (old); its replace deletes N
-//   3  rename R to O                    N O            renames N to R and uses it (new)
-//   4  rename N to R                    R O            uses R (new); its replace deletes O
-//   5  read back both names, delete O   R              uses R (new)
+//   step                                  device holds   the next run
+//   0  start                              R              uses R
+//   1  delete leftovers N, O              R              uses R
+//   2  create N: write, commit; read N    R N            uses R (old); its replace deletes N
+//      back whole
+//   3  rename R to O                      N O            renames N to R, reads it back, uses it (new)
+//   4  rename N to R                      R O            uses R (new); its replace deletes O
+//   5  read back both names and R whole,  R              uses R (new)
+//      delete O
 //
 // R is missing from the moment step 3 acts until step 4 answers, busy waits included. A device
 // that cannot rename refuses step 3 with ERROR_NOT_SUPPORTED or E_NOTIMPL (for the call or as
-// the name's own result); every other failure is a failed write. Such a device goes on from R N,
-// and R is missing from the delete of 3' until 4' commits:
-//   3' read N back whole, delete R      N              creates R from N, reads it back, deletes N
-//   4' create R: write, commit          R N            uses R (new); its replace deletes N
-//   5' read R back whole, delete N      R              uses R (new)
+// the name's own result); every other failure is a failed write. Such a device goes on from R N
+// (N already read back whole), and R is missing from the delete of 3' until 4' commits:
+//   3' delete R                           N              creates R from N, reads it back, deletes N
+//   4' create R: write, commit            R N            uses R (new); its replace deletes N
+//   5' read R back whole, delete N        R              uses R (new)
 // A replace that finds no R creates R, reads it back whole, and only then deletes N and O.
 //
-// Nothing is taken for the settings file, and no complete copy is deleted, because a listing
-// names it. A read counts only when it gives exactly the object's size. N and O are deleted only
-// while R is known complete in this run: read whole, or made by a rename whose result was read
-// back. An object created but never committed may stay as a phantom (listed, size 0, unreadable,
-// undeletable, holding its name until the handheld is reconnected): a phantom R is a missing R,
-// and a leftover that cannot be deleted ends the save with the device as it was.
+// Nothing is taken for the settings file, and no copy is deleted, because a listing names it:
+// what decides is read whole first. A read counts only when it gives at least the object's stated
+// size (a phone may state a size older than the file; fewer bytes is a cut), and an object without
+// a stated size never counts. N and O are deleted only once R is known, in this run, to hold bytes
+// at least as new as theirs: read whole, or renamed into place and read back whole. An R this run
+// created that does not read back holding what it was made from is deleted again, never left for
+// later reads. An object created but never committed may stay as a phantom (listed, size 0,
+// unreadable, undeletable, holding its name until the handheld is reconnected): a phantom never
+// reads whole, so it is never taken for the file and a save that meets one under R changes
+// nothing; a leftover that cannot be deleted ends the save with the device as it was.
 //
 // After a failure that follows a call that may have changed the device, Settle lists the folder
-// and decides from what is there: R reading whole with the new bytes is done; R reading whole
-// with other bytes is the old file; without R, N (else O) gets the real name back, or on a device
-// that cannot rename R is written again, and the folder is looked at again, once more after the
-// last repair. The local copy goes only when R was read back holding the new bytes.
+// and decides from what is there: R reading whole with the new bytes is done; R reading whole with
+// the bytes this run last saw under R is the file as it was; R holding anything else may lack the
+// settings, and every copy stays. Without R, N (else O) gets the real name back once it reads
+// whole holding the new (else the old) bytes, or on a device that cannot rename R is written again
+// and read back; the folder is looked at again, once more after the last repair. Only an R read
+// back holding the new bytes lets the local copy go.
 //
 // Recovery, for a folder whose R is missing or does not read whole: reads take N, else O, the
-// first that reads whole. In a read-write session, when R is missing, that leftover is renamed to
-// R and its name read back (on a device that cannot rename, R is created from it and read back
-// whole); only then do the other leftovers go. A read-only session reads the leftover as it is.
+// first that reads whole. In a read-write session, when R is missing and the newest leftover read
+// whole (N, or O where there is no N), that leftover is renamed to R and its name, size and bytes
+// read back (on a device that cannot rename, R is created from it and read back whole); only then
+// do the older leftovers go. A newer leftover that did not read whole this time is kept, and the
+// folder is left as it is. A read-only session reads the leftover as it is.
 #include "devfs/devfs_internal.h"
 
 static const WCHAR NewSuffix[] = L".tessaly-new";
@@ -49,8 +59,7 @@ enum { NAME_REAL, NAME_NEW, NAME_OLD, NAME_COUNT };
 enum { SETTLE_REPAIRS = 3 };   // Settle looks once more after the last one
 
 struct Replace {
-    LPWSTR folder;                            // RootFolderId borrowed; owned when ownsFolder
-    int ownsFolder;
+    LPWSTR folder;                            // borrowed or owned, freed with DevFreeId
     WCHAR names[NAME_COUNT][DEV_PATH_CHARS];  // R, N, O
     WCHAR base[DEV_PATH_CHARS];               // R split into base name and extension
     WCHAR extension[DEV_PATH_CHARS];
@@ -61,7 +70,7 @@ struct Replace {
     IPortableDeviceProperties *properties;    // the connection's service (borrowed), one value set for all renames
     IPortableDeviceValues *rename;
     int renames;                              // 1 the device renames, 0 it cannot, -1 not known
-    int realConfirmed;                        // R is known complete in this run
+    DevDigest real;                           // what R held when last read whole in this run, if it was
     int changed;                              // a call that may have changed the device was made
 };
 
@@ -70,12 +79,12 @@ static void StartReplace(Replace *rp)
     ZeroMemory(rp, sizeof *rp);
     rp->file = INVALID_HANDLE_VALUE;
     rp->renames = -1;
+    DevDigestForget(&rp->real);
 }
 
 static void EndReplace(Replace *rp)
 {
-    if (rp->ownsFolder)
-        DevFreeId(rp->folder);
+    DevFreeId(rp->folder);
     for (int i = 0; i < NAME_COUNT; i++)
         CoTaskMemFree(rp->ids[i]);
     if (rp->file != INVALID_HANDLE_VALUE)
@@ -139,7 +148,6 @@ static HRESULT OpenFolder(Replace *rp, LPCSTR devicePath)
     if (!DevPrepareDevicePath(devicePath, prepared))
         return E_FAIL;
     HRESULT hr = ResolveParentFolder(prepared, &rp->folder, baseName, extension);
-    rp->ownsFolder = 1;
     if (FAILED(hr))
         return hr == DEV_E_NO_SUCH_OBJECT ? E_FAIL : hr;   // no folder: not a file known to be missing
     if (!DevToWide(baseName, wideBase) || !DevToWide(extension, wideExtension) ||
@@ -251,20 +259,29 @@ static HRESULT DeleteListed(Replace *rp, int which)
     return hr;
 }
 
-// The leftovers, once R is known complete. One that stays is removed by a later replace.
+// The leftovers, once R is known to hold bytes at least as new as theirs. One that stays is
+// removed by a later replace.
 static void DeleteLeftovers(Replace *rp)
 {
     DeleteListed(rp, NAME_NEW);
     DeleteListed(rp, NAME_OLD);
 }
 
-// Creates R from the local file and reads it back whole before anything else goes.
+// Creates R from the local file and reads it back whole. An R that does not read back holding
+// the local file is deleted again: later reads prefer R, and must never find a doubtful one.
 static HRESULT CreateReal(Replace *rp)
 {
     LPWSTR realId = NULL;
     HRESULT hr = CreateObject(rp, NAME_REAL, &realId);
-    if (SUCCEEDED(hr) && !HoldsLocalFile(rp, realId))
+    if (SUCCEEDED(hr) && realId == NULL && SUCCEEDED(ListFolder(rp, NULL)) && rp->ids[NAME_REAL] != NULL) {
+        realId = rp->ids[NAME_REAL];   // the device did not tell its id: the folder does
+        rp->ids[NAME_REAL] = NULL;
+    }
+    if (SUCCEEDED(hr) && !HoldsLocalFile(rp, realId)) {
         hr = E_FAIL;   // the folder tells what happened
+        if (realId != NULL)
+            DeleteObject(realId);
+    }
     CoTaskMemFree(realId);
     return hr;
 }
@@ -273,10 +290,7 @@ static HRESULT CreateReal(Replace *rp)
 // holding the new bytes, and N stays until the new R is read back.
 static HRESULT ReplaceWithoutRenaming(Replace *rp, LPCWSTR newId)
 {
-    // Deleting R cannot be undone: a commit's answer alone is not enough to stake it on N.
-    HRESULT hr = HoldsLocalFile(rp, newId) ? S_OK : E_FAIL;
-    if (SUCCEEDED(hr))
-        hr = DeleteListed(rp, NAME_REAL);
+    HRESULT hr = DeleteListed(rp, NAME_REAL);
     if (SUCCEEDED(hr))
         hr = CreateReal(rp);
     if (SUCCEEDED(hr))
@@ -287,12 +301,14 @@ static HRESULT ReplaceWithoutRenaming(Replace *rp, LPCWSTR newId)
 // Steps 1 to 5 over an existing R. S_OK only when the new file is known to be under R.
 static HRESULT ReplaceExisting(Replace *rp)
 {
-    // Leftovers beside an R never read in this run may be the only complete copy: R must read
-    // whole before they go. A phantom R never does, and the save ends with nothing changed.
+    // R never read in this run is read first, so that a failure can tell whether it is as it
+    // was. Leftovers beside it may be the only complete copy: R must read whole before they go.
+    // A phantom R never does, and the save ends with nothing changed.
     HRESULT hr = S_OK;
-    if (!rp->realConfirmed && (rp->ids[NAME_NEW] != NULL || rp->ids[NAME_OLD] != NULL))
-        hr = CompareObjectWithFile(DevConnection.content, rp->ids[NAME_REAL], rp->sizes[NAME_REAL], rp->file);
-    if (FAILED(hr))
+    if (!DevDigestKnown(&rp->real))
+        hr = CompareObjectWithFile(DevConnection.content, rp->ids[NAME_REAL], rp->sizes[NAME_REAL], rp->file,
+                                   &rp->real);
+    if (FAILED(hr) && (rp->ids[NAME_NEW] != NULL || rp->ids[NAME_OLD] != NULL))
         return hr;
     // Names this run needs, held by an earlier one. One that cannot go (a phantom, until the
     // handheld is reconnected) ends the save with the device as it was.
@@ -303,8 +319,10 @@ static HRESULT ReplaceExisting(Replace *rp)
         return hr;
     LPWSTR newId = NULL;
     hr = CreateObject(rp, NAME_NEW, &newId);
-    if (SUCCEEDED(hr) && newId == NULL)
-        hr = E_FAIL;   // without its id N cannot be renamed; the folder tells what to do
+    // Without its id N cannot be renamed, and a commit's answer is no proof of its bytes: N is
+    // read back whole before R is touched. The folder tells what to do otherwise.
+    if (SUCCEEDED(hr) && !HoldsLocalFile(rp, newId))
+        hr = E_FAIL;
     if (SUCCEEDED(hr)) {
         hr = RenameObject(rp, rp->ids[NAME_REAL], NAME_OLD);
         if (IsDefiniteRefusal(hr)) {
@@ -319,9 +337,10 @@ static HRESULT ReplaceExisting(Replace *rp)
     if (SUCCEEDED(hr))
         hr = RenameObject(rp, newId, NAME_REAL);
     // Both answers taken at their word would let a lying device, or one whose ids follow
-    // names, lose the file: the names, and the new file's size, are asked back before the old
+    // names, lose the file: the names are asked back, and R read back whole, before the old
     // object goes.
-    if (SUCCEEDED(hr) && !(NameIs(rp, newId, NAME_REAL, rp->size) && NameIs(rp, rp->ids[NAME_REAL], NAME_OLD, DEV_SIZE_UNKNOWN)))
+    if (SUCCEEDED(hr) && !(NameIs(rp, newId, NAME_REAL, rp->size) && NameIs(rp, rp->ids[NAME_REAL], NAME_OLD, DEV_SIZE_UNKNOWN) &&
+                           HoldsLocalFile(rp, newId)))
         hr = E_FAIL;
     if (SUCCEEDED(hr))
         DeleteListed(rp, NAME_REAL);   // the old file, now under O; should it stay, the next replace removes it
@@ -338,6 +357,15 @@ static HRESULT ReplaceMissing(Replace *rp)
     return hr;
 }
 
+// Whether the leftover under names[which] reads whole holding what it should to take R's place:
+// the new bytes under N, the bytes this run last saw under R under O.
+static int LeftoverHolds(Replace *rp, int which)
+{
+    DevDigest seen;
+    HRESULT hr = CompareObjectWithFile(DevConnection.content, rp->ids[which], rp->sizes[which], rp->file, &seen);
+    return which == NAME_NEW ? hr == S_OK : SUCCEEDED(hr) && DevDigestEqual(&seen, &rp->real);
+}
+
 // After a failure: the outcome from what the folder holds, repairing a missing R on the way.
 // A look that fails is taken again in the next round: the device may have been busy only.
 static HRESULT Settle(Replace *rp, ReplaceOutcome *outcome)
@@ -346,22 +374,28 @@ static HRESULT Settle(Replace *rp, ReplaceOutcome *outcome)
     for (int look = 0;; look++) {
         HRESULT hr = ListFolder(rp, NULL);
         if (SUCCEEDED(hr) && rp->ids[NAME_REAL] != NULL) {
-            // R decides only when it reads whole: new bytes are done, other bytes the old file.
-            hr = CompareObjectWithFile(DevConnection.content, rp->ids[NAME_REAL], rp->sizes[NAME_REAL], rp->file);
-            if (SUCCEEDED(hr)) {
+            // R decides only when it reads whole: the new bytes are done, the bytes this run
+            // started from are the file as it was, and anything else keeps every copy.
+            DevDigest seen;
+            hr = CompareObjectWithFile(DevConnection.content, rp->ids[NAME_REAL], rp->sizes[NAME_REAL], rp->file,
+                                       &seen);
+            if (hr == S_OK || (hr == S_FALSE && DevDigestEqual(&seen, &rp->real))) {
                 *outcome = hr == S_OK ? REPLACE_DONE : REPLACE_AS_IT_WAS;
                 DeleteLeftovers(rp);   // beside a complete R, they only get in the way
                 return hr == S_OK ? S_OK : E_FAIL;
             }
+            if (hr == S_FALSE)
+                return E_FAIL;
         } else if (SUCCEEDED(hr)) {
             int source = rp->ids[NAME_NEW] != NULL ? NAME_NEW : rp->ids[NAME_OLD] != NULL ? NAME_OLD : -1;
             if (source < 0)
                 return E_FAIL;   // the device holds nothing: only the local copy has the settings
             if (look < SETTLE_REPAIRS) {
-                if (rp->renames != 0 && IsDefiniteRefusal(RenameObject(rp, rp->ids[source], NAME_REAL)))
+                if (rp->renames != 0 && LeftoverHolds(rp, source) &&
+                    IsDefiniteRefusal(RenameObject(rp, rp->ids[source], NAME_REAL)))
                     rp->renames = 0;
                 if (rp->renames == 0)
-                    CreateObject(rp, NAME_REAL, NULL);
+                    CreateReal(rp);
             }
         }
         if (look == SETTLE_REPAIRS)
@@ -369,33 +403,41 @@ static HRESULT Settle(Replace *rp, ReplaceOutcome *outcome)
     }
 }
 
-HRESULT ReplaceDeviceFile(LPCSTR localPath, LPCSTR devicePath, int realConfirmed, int createOnly,
+HRESULT ReplaceDeviceFile(LPCSTR localPath, LPCSTR devicePath, DevDigest *real, int createOnly,
                           ReplaceOutcome *outcome)
 {
     Replace rp;
     WCHAR wideLocal[DEV_PATH_CHARS];
     StartReplace(&rp);
-    rp.realConfirmed = realConfirmed;
-    *outcome = REPLACE_AS_IT_WAS;   // nothing is changed until the folder has been listed
+    rp.real = *real;
     HRESULT hr = DevToWide(localPath, wideLocal) ? OpenLocal(&rp, wideLocal) : E_FAIL;
     if (SUCCEEDED(hr))
         hr = OpenFolder(&rp, devicePath);
     if (SUCCEEDED(hr) && createOnly && (rp.ids[NAME_REAL] != NULL || rp.ids[NAME_NEW] != NULL || rp.ids[NAME_OLD] != NULL))
         hr = HRESULT_FROM_WIN32(ERROR_FILE_EXISTS);   // a create never replaces anything
     else if (SUCCEEDED(hr) && createOnly)
-        hr = CreateObject(&rp, NAME_REAL, NULL);
+        hr = CreateReal(&rp);
     else if (SUCCEEDED(hr))
         hr = rp.ids[NAME_REAL] != NULL ? ReplaceExisting(&rp) : ReplaceMissing(&rp);
+    // Untouched, the device holds what it held: as it was where R was read whole in this run.
+    *outcome = DevDigestKnown(&rp.real) ? REPLACE_AS_IT_WAS : REPLACE_MAY_LACK;
     if (SUCCEEDED(hr))
         *outcome = REPLACE_DONE;
     else if (rp.changed && !createOnly)
         hr = Settle(&rp, outcome);
+    // What R holds now, for the next write of this run: the local file, or what it held before.
+    if (*outcome == REPLACE_DONE)
+        DevDigestOfFile(rp.file, real);
+    else if (*outcome == REPLACE_AS_IT_WAS)
+        *real = rp.real;
+    else
+        DevDigestForget(real);
     EndReplace(&rp);
     return hr;
 }
 
-// R was missing and source was read whole into the local file: it takes the real name back.
-// S_OK only when R is then known to hold it; the other leftovers go only then.
+// R was missing and source, the newest leftover, was read whole into the local file: it takes the
+// real name back. S_OK only when R is then read back holding it; the older leftover goes only then.
 static HRESULT Recover(Replace *rp, int source, LPCWSTR localPath)
 {
     HRESULT hr = OpenLocal(rp, localPath);
@@ -408,7 +450,8 @@ static HRESULT Recover(Replace *rp, int source, LPCWSTR localPath)
         return hr;
     }
     // Devices that give renamed objects other ids do not say here; the next write reads R whole.
-    if (SUCCEEDED(hr) && !NameIs(rp, rp->ids[source], NAME_REAL, rp->sizes[source]))
+    if (SUCCEEDED(hr) &&
+        !(NameIs(rp, rp->ids[source], NAME_REAL, rp->sizes[source]) && HoldsLocalFile(rp, rp->ids[source])))
         hr = E_FAIL;
     if (SUCCEEDED(hr)) {
         CoTaskMemFree(rp->ids[source]);
@@ -418,12 +461,13 @@ static HRESULT Recover(Replace *rp, int source, LPCWSTR localPath)
     return hr;
 }
 
-HRESULT ReadDeviceFile(LPCSTR devicePath, LPCSTR localPath, int recover, int *realRead)
+HRESULT ReadDeviceFile(LPCSTR devicePath, LPCSTR localPath, int recover, DevDigest *real)
 {
     Replace rp;
     WCHAR wideLocal[DEV_PATH_CHARS];
+    DevDigest seen;
     StartReplace(&rp);
-    *realRead = 0;
+    DevDigestForget(real);
     HRESULT hr = DevToWide(localPath, wideLocal) ? OpenFolder(&rp, devicePath) : E_FAIL;
     if (SUCCEEDED(hr)) {
         // Only a folder that holds none of the three names lacks the file.
@@ -432,13 +476,17 @@ HRESULT ReadDeviceFile(LPCSTR devicePath, LPCSTR localPath, int recover, int *re
         for (int i = NAME_REAL; source < 0 && i < NAME_COUNT; i++) {
             if (rp.ids[i] == NULL)
                 continue;
-            hr = DownloadObject(DevConnection.content, rp.ids[i], rp.sizes[i], wideLocal);
+            hr = DownloadObject(DevConnection.content, rp.ids[i], rp.sizes[i], wideLocal, &seen);
             if (SUCCEEDED(hr))
                 source = i;
         }
-        *realRead = source == NAME_REAL;
-        if (source > NAME_REAL && recover && rp.ids[NAME_REAL] == NULL)
-            *realRead = SUCCEEDED(Recover(&rp, source, wideLocal));
+        if (source == NAME_REAL)
+            *real = seen;
+        // Only the newest leftover may take R's place: an N that did not read whole this time
+        // is kept, and with it the folder as it is.
+        int newest = rp.ids[NAME_NEW] != NULL ? NAME_NEW : NAME_OLD;
+        if (source == newest && recover && rp.ids[NAME_REAL] == NULL && SUCCEEDED(Recover(&rp, source, wideLocal)))
+            *real = seen;
     }
     EndReplace(&rp);
     return hr;

@@ -1,5 +1,7 @@
-// Device paths to object ids, one component at a time from RootFolderId. Nothing is
-// cached: the device may change between calls.
+// Device paths to object ids, one component at a time from RootFolderId. The app folder is the
+// one the walk found, by its id: a search by name could take another folder spelt alike, or fail
+// on a sibling whose name the walk passed over. Below it nothing is cached: the device may change
+// between calls.
 #include "devfs/devfs_internal.h"
 
 // Splits a prepared path and drops the one separator that ends a non-empty directory.
@@ -128,6 +130,10 @@ HRESULT ResolveObjectId(LPCSTR path, LPWSTR *out)
     if (!DevToWide(name, wideName))
         return E_FAIL;
 
+    if (parts.dir[0] == '\0' && DevConnection.AppFolderId != NULL && DevNameEqual(wideName, DEV_APP_FOLDER_NAME)) {
+        *out = DevConnection.AppFolderId;   // borrowed, like RootFolderId
+        return S_OK;
+    }
     LPWSTR parent = NULL;
     HRESULT hr = ResolveDirectory(&parts, &parent);
     if (FAILED(hr))

@@ -35,7 +35,37 @@ void DevDigestAdd(DevDigest *digest, const BYTE *bytes, DWORD count)
 
 int DevDigestEqual(const DevDigest *a, const DevDigest *b)
 {
-    return a->size == b->size && a->hash == b->hash;
+    return DevDigestKnown(a) && a->size == b->size && a->hash == b->hash;
+}
+
+HRESULT DevDigestOfFile(HANDLE file, DevDigest *digest)
+{
+    BYTE buffer[TRANSFER_BUFFER];
+    DWORD got = 0;
+    DevDigestStart(digest);
+    if (SetFilePointer(file, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
+        DevDigestForget(digest);
+        return E_FAIL;
+    }
+    BOOL read;
+    while ((read = ReadFile(file, buffer, sizeof buffer, &got, NULL)) && got > 0)
+        DevDigestAdd(digest, buffer, got);
+    if (!read) {
+        DevDigestForget(digest);
+        return E_FAIL;
+    }
+    return S_OK;
+}
+
+void DevDigestForget(DevDigest *digest)
+{
+    digest->size = DEV_SIZE_UNKNOWN;
+    digest->hash = 0;
+}
+
+int DevDigestKnown(const DevDigest *digest)
+{
+    return digest->size != DEV_SIZE_UNKNOWN;
 }
 
 // Reads the whole object into the open local file, or, with compare, against it: S_OK when
@@ -273,10 +303,10 @@ BOOL DevCopyFileOnDevice(LPCSTR existingPath, LPCSTR newPath, BOOL failIfExists)
 {
     if (DevIsDevicePath(existingPath) && DevIsDevicePath(newPath))
         return 0;   // device-to-device copies are not supported
-    if (DevIsDevicePath(existingPath)) {
-        int realRead = 0;
-        return SUCCEEDED(ReadDeviceFile(existingPath, newPath, 0, &realRead));
-    }
+    DevDigest real;
+    DevDigestForget(&real);
+    if (DevIsDevicePath(existingPath))
+        return SUCCEEDED(ReadDeviceFile(existingPath, newPath, 0, &real));
     ReplaceOutcome outcome;
-    return SUCCEEDED(ReplaceDeviceFile(existingPath, newPath, 0, failIfExists, &outcome));
+    return SUCCEEDED(ReplaceDeviceFile(existingPath, newPath, &real, failIfExists, &outcome));
 }

@@ -59,6 +59,9 @@ void DevsimSetShortWrites(int device, bool on);   // IStream::Write stores and r
 // IStream::Commit keeps the object one byte short and answers S_OK: a transfer whose end was
 // lost on the way, with nothing said. The object's size is what it holds. In-process only.
 void DevsimSetCommitsKeepLess(int device, bool on);
+// The same for one commit only: the nth upload commit that reaches the device, counted from now
+// on any device (0 turns it off). In-process only.
+void DevsimCommitKeepsLessAt(long nth);
 void DevsimSetFtmMissing(bool on);                // CLSID_PortableDeviceFTM not registered
 // What the manager's GetDeviceFriendlyName and GetDeviceManufacturer answer, and the DEVICE
 // object's WPD_DEVICE_FRIENDLY_NAME, WPD_DEVICE_MANUFACTURER and WPD_DEVICE_MODEL.

@@ -111,6 +111,8 @@ void SimRecordCommit();
 void SimResetRules();
 // Whether this Read of a download stream is the one DevsimCutReadAt cuts; counts the read.
 bool SimCutThisRead();
+// Whether this upload commit is the one DevsimCommitKeepsLessAt shortens; counts the commit.
+bool SimShortThisCommit();
 // Value errors for one GetValues call concerning objectId: the keys (all keys asked when
 // anyKey) the answer must give as VT_ERROR values.
 struct SimValueError { bool anyKey; PROPERTYKEY key; HRESULT hr; };

@@ -32,6 +32,7 @@ struct Rules {
     long pullAfter = -1;   // calls left before the cable is pulled; -1: connected
     long pullSeen = 0;
     long cutReadNth = 0, cutReadsSeen = 0;
+    long shortCommitNth = 0, commitsSeen = 0;
 };
 Rules &Script()
 {
@@ -138,6 +139,21 @@ void DevsimCutReadAt(long nth)
     DevsimLock lock;
     Script().cutReadNth = nth > 0 ? nth : 0;
     Script().cutReadsSeen = 0;
+}
+
+// Counts the upload commits that reached the device (not failed by a rule or refused).
+bool SimShortThisCommit()
+{
+    DevsimLock lock;
+    Rules &r = Script();
+    return r.shortCommitNth > 0 && ++r.commitsSeen == r.shortCommitNth;
+}
+
+void DevsimCommitKeepsLessAt(long nth)
+{
+    DevsimLock lock;
+    Script().shortCommitNth = nth > 0 ? nth : 0;
+    Script().commitsSeen = 0;
 }
 
 void DevsimBusyAt(long k, long times)

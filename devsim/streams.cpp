@@ -107,7 +107,7 @@ public:
         }
         std::string kept = data;
         SimDevice *d = SimFindDevice(device);
-        if (d && d->commitsKeepLess && !kept.empty()) kept.pop_back();
+        if (d && (SimShortThisCommit() || d->commitsKeepLess) && !kept.empty()) kept.pop_back();
         int number = pending.phantom;
         if (number != DEVSIM_NONE) {
             SimObject &o = Sim().devices[device].objects[number];

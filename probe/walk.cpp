@@ -108,14 +108,29 @@ static int OpenedDevice(void)
     return device;
 }
 
+enum { SKIPPED_OBJECT = 1, ENDED_DEVICE = 2 };   // CallRecord.skipped
+
 // The layer tells of each object below a storage that it passed over; the call that failed
-// on it is the last one recorded.
-static void NoteSkipped(LPCWSTR, int call, HRESULT)
+// on it is the last one recorded. It tells too of the object a device ended on at its app
+// folder: the last call recorded on that object.
+static void NoteSkipped(LPCWSTR objectId, int call, HRESULT)
 {
     static const BYTE methods[] = { M_PRO_GET_VALUES, M_CON_ENUM, M_ENU_NEXT };   // by DEV_SKIP_...
     int last = RecordCount() - 1;
-    if (last >= 0 && DroppedRecords() == 0 && RecordAt(last)->method == methods[call])
-        RecordAt(last)->skipped = 1;
+    if (last < 0 || DroppedRecords() != 0)
+        return;
+    if (call != DEV_ENDS_DEVICE) {
+        if (RecordAt(last)->method == methods[call])
+            RecordAt(last)->skipped = SKIPPED_OBJECT;
+        return;
+    }
+    char object[RECORD_OBJECT_CHARS];
+    Utf8(objectId, object, sizeof object);
+    for (int i = last; i >= 0; i--)
+        if (RecordAt(i)->phase == PHASE_DISCOVERY && lstrcmpA(RecordAt(i)->object, object) == 0) {
+            RecordAt(i)->skipped = ENDED_DEVICE;
+            return;
+        }
 }
 
 enum { ENDED, NOTED, SKIPPED, KINDS };
@@ -129,8 +144,10 @@ static int KindOf(int i, const int *last, int *noStorage)
     int lastCall = last[r->device + 1];
     *noStorage = r->method == M_CON_ENUM && SUCCEEDED(r->hr) && r->detail == 0 && lstrcmpA(r->object, "DEVICE") == 0 &&
                  !Trouble(RecordAt(lastCall), 0);
-    if (r->phase != PHASE_DISCOVERY || (!*noStorage && !Trouble(r, 0)))
+    if (r->phase != PHASE_DISCOVERY || (!*noStorage && !Trouble(r, 0) && r->skipped != ENDED_DEVICE))
         return -1;
+    if (r->skipped == ENDED_DEVICE)
+        return ENDED;
     return r->skipped ? SKIPPED : *noStorage || (i == lastCall && Trouble(r, 1)) ? ENDED : NOTED;
 }
 
@@ -141,6 +158,8 @@ static void Describe(const CallRecord *r, int noStorage, char *device, char *wha
     wsprintfA(device, "device %d (%s)", r->device + 1, Utf8(DeviceId(r->device), what, DEV_PATH_CHARS * 3));
     if (noStorage)
         wsprintfA(what, "%s on %s listed no storage", MethodName(r->method), object);
+    else if (!Trouble(r, 0))   // the device ended on it all the same: a child of the app folder without a name
+        wsprintfA(what, "%s on %s gave no file name", MethodName(r->method), object);
     else if (FAILED(r->hr))
         wsprintfA(what, "%s on %s answered %s", MethodName(r->method), object, HrText(r->hr));
     for (int k = 0; k < r->keyErrorCount && SUCCEEDED(r->hr); k++)

@@ -120,6 +120,14 @@ has "verdict: not found: no folder Corvane holding Corvane_Info.ini on any devic
 grep -q '^skipped: device 1 .* on o2 answered 0x8007001F' <<<"$REPORT" && pass "the skipped folder is noted after a not found too" ||
   fail "no skipped line for the Android folder after the not found: $(grep '^skipped\|^verdict' <<<"$REPORT" | tr '\n' '|')"
 
+CASE="app folder that cannot be listed"
+# The app folder refuses its listing, and a copy in Documents follows: the device ends there.
+probe "$(scenario $'device \\\\?\\usb#twoapps\nstorage Internal storage\nfile Internal storage/Corvane/Corvane_Info.ini\n[Corvane]\nName=First\n.\nfile Internal storage/Documents/Corvane/Corvane_Info.ini\n[Corvane]\nName=Copy\n.\nlisting-fails 8007001F Internal storage/Corvane\n')"
+# Ids by order of creation: the storage o1, Corvane o2.
+has 'verdict: not found: device 1 (\\?\usb#twoapps): IPortableDeviceContent::EnumObjects on o2 answered 0x8007001F ERROR_GEN_FAILURE' \
+  "the verdict names the device and the app folder's listing that ended it, not the copy in Documents"
+expect "$(grep -c '^verdict' <<<"$REPORT")" 1 "one verdict, and no full walk after it"
+
 CASE="full walk cut short"
 # 4100 folders at depth 3, the app folder in the last: more than the full walk keeps of a level.
 { printf 'device \\\\?\\usb#crowded\nstorage Internal storage\n'; for i in $(seq -w 1 4099); do echo "folder Internal storage/Many/f$i"; done

@@ -1,6 +1,7 @@
 // Discovery against a plain model of the full walk: depth first in the device's order,
 // every object's name read and every object asked for its children down to SearchDepth,
-// the first settings file directly inside a folder "Corvane" wins. On many generated trees
+// the first settings file directly inside a folder "Corvane" wins, and a nameless child of such
+// a folder ends the walk of its device. On many generated trees
 // and every depth from -1 to 6, the layer on devsim must settle on the same three objects,
 // however little of the tree it reads to get there.
 #include <iostream>
@@ -37,25 +38,27 @@ bool FoldedEqual(const std::wstring &a, const wchar_t *b)
     return DevNameEqual((const WCHAR *)a.c_str(), (const WCHAR *)b) != 0;
 }
 
-// The full walk, as the layer once did it: no shortcut of any kind.
-bool ReferenceWalk(const Tree &t, int depth, int searchDepth, bool parentIsApp, int grandparent, int parent,
-                   int node, Found *found)
+// The full walk, as the layer once did it, with no shortcut of any kind: 1 found, 0 not, -1 the
+// walk of the device ended on a child of a folder "Corvane" without a name (it might be the file).
+int ReferenceWalk(const Tree &t, int depth, int searchDepth, bool parentIsApp, int grandparent, int parent,
+                  int node, Found *found)
 {
-    if (depth > searchDepth) return false;
+    if (depth > searchDepth) return 0;
     const Node &n = t.nodes[node];
     bool childrenInApp = false;
+    if (parentIsApp && !n.named) return -1;
     if (n.named) {
         if (parentIsApp && grandparent >= 0 && FoldedEqual(n.name, L"Corvane_Info.ini")) {
             found->root = grandparent;
             found->app = parent;
             found->file = node;
-            return true;
+            return 1;
         }
         childrenInApp = FoldedEqual(n.name, L"Corvane");
     }
     for (int child : n.children)
-        if (ReferenceWalk(t, depth + 1, searchDepth, childrenInApp, parent, node, child, found)) return true;
-    return false;
+        if (int result = ReferenceWalk(t, depth + 1, searchDepth, childrenInApp, parent, node, child, found)) return result;
+    return 0;
 }
 
 // Names that match, that nearly match, and that have nothing to do with the app.
@@ -109,7 +112,7 @@ private:
         for (int i = 0; i < count; i++) {
             int roll = Pick(10);
             Kind kind = roll < 4 ? Folder : roll < 6 ? PlainFile : roll < 7 ? Image : roll < 8 ? Document : Untyped;
-            bool named = Pick(12) != 0;
+            bool named = Pick(appLike ? 24 : 12) != 0;   // a nameless child ends an app folder's walk: rarer there
             int child = Add(t, parent, kind, named, named ? NameIn(appLike) : L"");
             if (kind == Folder || kind == Untyped)
                 Grow(t, child, depth + 1, named && FoldedEqual(t->nodes[child].name, L"Corvane"));
@@ -165,7 +168,7 @@ TEST_F(DiscoveryDifferentialTest, TheLayerFindsWhatTheFullWalkFinds)
             int expectDevice = -1;
             Found expected;
             for (size_t d = 0; d < devices.size() && expectDevice < 0; d++)
-                if (ReferenceWalk(devices[d], 0, depth, false, -1, -1, 0, &expected)) expectDevice = (int)d;
+                if (ReferenceWalk(devices[d], 0, depth, false, -1, -1, 0, &expected) == 1) expectDevice = (int)d;
             SetConfig("SearchDepth", std::to_string(depth).c_str());
             std::vector<size_t> opensBefore;
             for (size_t d = 0; d < devices.size(); d++) opensBefore.push_back(DevsimOpens((int)d).size());

@@ -290,6 +290,7 @@ TEST_F(DiscoveryTest, OnlyAFileDirectlyInsideAnAppFolderCounts)
 // (".tessaly-new" holds the new copy, ".tessaly-old" the old one). Such a folder is the app
 // folder all the same, in the walk's usual order; the file is read from the new copy before
 // the old, and a read-write session puts it back under its name on first use, leaving only it.
+// A new copy whose read fails once is kept for the next run: only the newest copy is put back.
 TEST_F(DiscoveryTest, AnInterruptedReplaceIsFoundAndItsFileReadThere)
 {
     struct File { const wchar_t *name; const char *value; };
@@ -299,6 +300,7 @@ TEST_F(DiscoveryTest, AnInterruptedReplaceIsFoundAndItsFileReadThere)
         bool renames, readOnly;
         const char *read;                // the name read; nullptr: nothing found
         std::vector<std::wstring> left;  // the app folder's children after the read
+        bool newCopyReadFails = false;   // the first read of the new copy fails
     };
     const std::wstring real = L"Corvane_Info.ini", newCopy = real + L".tessaly-new", oldCopy = real + L".tessaly-old";
     const Case cases[] = {
@@ -315,6 +317,8 @@ TEST_F(DiscoveryTest, AnInterruptedReplaceIsFoundAndItsFileReadThere)
         {"names compare folding A to Z only", {{L"CORVANE_INFO.INI.TESSALY-NEW", "New"}}, true, false, "New", {real}},
         {"a leftover of another file is not the settings file", {{L"Other.ini.tessaly-new", "Other"}}, true, false,
          nullptr, {L"Other.ini.tessaly-new"}},
+        {"both copies, the new one unreadable once: the old one is read, and both stay",
+         {{newCopy.c_str(), "New"}, {oldCopy.c_str(), "Old"}}, true, false, "Old", {newCopy, oldCopy}, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.why);
@@ -325,6 +329,9 @@ TEST_F(DiscoveryTest, AnInterruptedReplaceIsFoundAndItsFileReadThere)
             DevsimAddFile(d, app, f.name, std::string("[Corvane]\r\nName=") + f.value + "\r\n");
         DevsimSetRenameRefused(d, !c.renames);
         if (c.readOnly) DevsimSetDeny(d, DEVSIM_DENY_READWRITE);
+        if (c.newCopyReadFails)
+            DevsimFailCall("IPortableDeviceResources::GetStream", 1, HRESULT_FROM_WIN32(ERROR_GEN_FAILURE),
+                           DevsimObjectId(d, DevsimFind(d, (L"Internal storage\\Corvane\\" + newCopy).c_str())).c_str());
         Start();
         ASSERT_EQ(c.read != nullptr, Found()) << "the handheld was " << (Found() ? "" : "not ") << "found";
         if (c.read != nullptr) {
@@ -342,6 +349,13 @@ TEST_F(DiscoveryTest, AnInterruptedReplaceIsFoundAndItsFileReadThere)
             EXPECT_EQ(0, DevsimCallCount("IPortableDeviceContent::CreateObjectWithPropertiesAndData"))
                 << "a read-only session tried to write";
         Shutdown();
+        if (c.newCopyReadFails) {
+            Start();
+            char name[32] = "";
+            DevGetProfileString("Corvane", "Name", "dflt", name, sizeof name, kSettingsDevicePath);
+            EXPECT_STREQ("New", name) << "the next run should read the new copy kept for it";
+            Shutdown();
+        }
     }
 }
 
@@ -560,41 +574,75 @@ TEST_F(DiscoveryTest, AFailureOnWhatTheWalkReadsSkipsThatDeviceOrThatObject)
     }
 }
 
-// A name the device answers it could not read is a failed read, not a nameless object: that
-// object is passed over, and the first settings file in device order among what could be read
-// wins. A property the object lacks is no failure, and an unreadable type only costs a listing.
-TEST_F(DiscoveryTest, AnUnreadableNameIsPassedOverAndTheFirstReadableAppFolderWins)
+// A name the device answers it could not read is a failed read, not a nameless object. Below a
+// storage such an object is passed over and the first settings file in device order among what
+// could be read wins, but never in place of an app folder the failure may hide: a request that
+// fails on the app folder or on anything in it, a child of it without a name, or an unreadable
+// object that may be the app folder itself, ends the walk of that device (message 206), so that
+// the save never goes to the later copy in Documents. A sibling of the app folder cannot be
+// another "Corvane", so its unreadable name costs nothing; an unreadable type only a listing.
+TEST_F(DiscoveryTest, AFailureAtTheAppFolderNeverHandsTheSaveToAnother)
 {
-    struct Case { const char *why; const PROPERTYKEY *key; HRESULT reason; bool found; int app; };
+    enum Target { Nothing, FirstFile, FirstApp, Sibling };
+    struct Case {
+        const char *why;
+        Target target;
+        const char *method;      // the request failed on the target, or null
+        const PROPERTYKEY *key;  // else the value the target cannot read
+        HRESULT reason;
+        int app;                 // the app folder found: 0 the storage's, 1 the one in Documents; -1 none
+    };
+    const HRESULT busy = HRESULT_FROM_WIN32(ERROR_BUSY), broken = HRESULT_FROM_WIN32(ERROR_GEN_FAILURE);
     const Case cases[] = {
-        {"nothing unreadable: the first app folder in device order wins", nullptr, S_OK, true, 0},
-        {"the first settings file's name is busy", &WPD_OBJECT_ORIGINAL_FILE_NAME, HRESULT_FROM_WIN32(ERROR_BUSY), true, 1},
-        {"the first settings file's name fails to read", &WPD_OBJECT_ORIGINAL_FILE_NAME,
-         HRESULT_FROM_WIN32(ERROR_GEN_FAILURE), true, 1},
-        {"the first settings file's name is not supported", &WPD_OBJECT_ORIGINAL_FILE_NAME,
-         HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED), true, 1},
-        {"the first settings file's name is not found", &WPD_OBJECT_ORIGINAL_FILE_NAME,
-         HRESULT_FROM_WIN32(ERROR_NOT_FOUND), true, 1},
-        {"the first settings file's type is busy", &WPD_OBJECT_CONTENT_TYPE, HRESULT_FROM_WIN32(ERROR_BUSY), true, 0},
+        {"nothing unreadable: the first app folder in device order wins", Nothing, nullptr, nullptr, S_OK, 0},
+        {"the first settings file's name is busy past every wait", FirstFile, nullptr, &WPD_OBJECT_ORIGINAL_FILE_NAME, busy, -1},
+        {"the first settings file's name fails to read", FirstFile, nullptr, &WPD_OBJECT_ORIGINAL_FILE_NAME, broken, -1},
+        {"the first settings file's name is not supported", FirstFile, nullptr, &WPD_OBJECT_ORIGINAL_FILE_NAME,
+         HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED), -1},
+        {"the first settings file's name is not found", FirstFile, nullptr, &WPD_OBJECT_ORIGINAL_FILE_NAME,
+         HRESULT_FROM_WIN32(ERROR_NOT_FOUND), -1},
+        {"the first settings file's type is busy", FirstFile, nullptr, &WPD_OBJECT_CONTENT_TYPE, busy, 0},
+        {"the app folder cannot be listed", FirstApp, "IPortableDeviceContent::EnumObjects", nullptr, broken, -1},
+        {"a Next in the app folder fails", FirstApp, "IEnumPortableDeviceObjectIDs::Next", nullptr, broken, -1},
+        {"the app folder's own name fails to read", FirstApp, nullptr, &WPD_OBJECT_ORIGINAL_FILE_NAME, broken, -1},
+        {"a sibling before the app folder cannot give its name", Sibling, nullptr, &WPD_OBJECT_ORIGINAL_FILE_NAME, broken, 0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.why);
         DevsimReset();
         int d = DevsimAddDevice(L"\\\\?\\usb#two-apps");
         int s = DevsimAddStorage(d, L"Internal storage");
-        // In device order: the storage's own app folder, then one inside "Documents".
+        // In device order: a sibling, the storage's own app folder, then one inside "Documents".
+        int sibling = DevsimAddFolder(d, s, L"Android");
         int apps[2], files[2], holders[2] = {s, -1};
         apps[0] = DevsimAddFolder(d, s, L"Corvane");
         files[0] = DevsimAddFile(d, apps[0], L"Corvane_Info.ini", kInfo);
         holders[1] = DevsimAddFolder(d, s, L"Documents");
         apps[1] = DevsimAddFolder(d, holders[1], L"Corvane");
         files[1] = DevsimAddFile(d, apps[1], L"Corvane_Info.ini", kInfo);
-        if (c.key != nullptr)
-            DevsimValueError(DevsimObjectId(d, files[0]).c_str(), c.key, 0, c.reason);
+        int target = c.target == FirstFile ? files[0] : c.target == FirstApp ? apps[0] : sibling;
+        std::wstring id = DevsimObjectId(d, target);
+        if (c.method != nullptr)
+            DevsimFailCall(c.method, 1, c.reason, id.c_str());
+        else if (c.key != nullptr)
+            DevsimValueError(id.c_str(), c.key, 0, c.reason);
         Start();
-        EXPECT_EQ(c.found, Found()) << c.why;
-        if (c.found && Found())
+        EXPECT_EQ(c.app >= 0, Found()) << "whether a settings file was taken";
+        EXPECT_EQ(c.app < 0 ? 1 : 0, DevAppFolderUnreadable()) << "whether the app folder is told unreadable (206)";
+        if (c.app >= 0 && Found()) {
             ExpectIds(d, holders[c.app], apps[c.app], files[c.app]);
+            char name[32] = "";
+            DevGetProfileString("Corvane", "Name", "", name, sizeof name, kSettingsDevicePath);
+            EXPECT_STREQ("Demo phone", name) << "the file found was not read";
+            EXPECT_TRUE(DevWriteProfileString("Corvane", "Name", "Written", kSettingsDevicePath)) << "the write failed";
+        }
+        DevsimClearRules();
+        for (int a = 0; a < 2; a++) {
+            int file = DevsimFind(d, a == 0 ? L"Internal storage\\Corvane\\Corvane_Info.ini"
+                                            : L"Internal storage\\Documents\\Corvane\\Corvane_Info.ini");
+            EXPECT_EQ(a == c.app ? "[Corvane]\r\nName=Written\r\n" : kInfo, file < 0 ? "(gone)" : DevsimData(d, file))
+                << "the settings file in app folder " << a << " (0 the storage's, 1 the one in Documents)";
+        }
         Shutdown();
     }
 }

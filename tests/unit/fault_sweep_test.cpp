@@ -1,9 +1,9 @@
 // Fault sweep: whatever fails, whenever the run stops and whatever the device answers, the
 // handheld keeps its settings file. Every device call of a whole run fails in turn, before it
 // acts or (for the calls that change the device) after acting; every property read answers
-// that its values could not be read; every stream read ends early while saying all is well;
-// the file's name reads as absent on any two of its reads; and the run is killed after every
-// call in turn. That on devices that rename, that cannot, that give renamed objects new ids,
+// that its values, or only its size, could not be read; every stream read ends early while
+// saying all is well; every commit keeps a byte less while saying all is well; the file's name
+// reads as absent on any two of its reads; and the run is killed after every call in turn. That on devices that rename, that cannot, that give renamed objects new ids,
 // whose ids follow names, that lie about renaming, and phones that leave phantoms where an
 // upload was cut off.
 //
@@ -11,7 +11,7 @@
 // holds that name until the handheld is reconnected, under a leftover name; a killed run may
 // leave it under a leftover name. No partial or empty file is ever installed under the name, the
 // user is told whenever the new name is not there and never when it is, and what the message
-// says of the device is true. Later runs on the same device must find the handheld, read what it
+// says of the device is true ("as it was" only of a file complete under its name and unchanged). Later runs on the same device must find the handheld, read what it
 // holds, write their own name and leave exactly one settings file with every other key; on a
 // phone with phantoms, after a reconnect. Every state that left the name missing or something
 // beside it is then met by a run that fails at each of its calls, and one killed after each.
@@ -87,11 +87,15 @@ const DeviceKind Kinds[] = {
      true, true, 4},
 };
 
-enum FaultKind { CallFails, ActsThenFails, ValueUnreadable, ReadCut, NameMisses, LeftoverNameMisses, Killed, FAULT_KINDS };
+enum FaultKind {
+    CallFails, ActsThenFails, ValueUnreadable, SizeUnreadable, ReadCut, ShortCommit, NameMisses, LeftoverNameMisses,
+    Killed, FAULT_KINDS
+};
 const char *const FaultNames[FAULT_KINDS] = {
     "a call fails before acting", "a call acts, then fails", "a property read cannot read its values",
-    "a stream read ends early", "the file's name reads as absent twice",
-    "the only copy, a leftover, has its name read as absent twice", "the run is killed after a call"};
+    "a property read cannot read the size", "a stream read ends early", "a commit keeps a byte less and says all is well",
+    "the file's name reads as absent twice", "the only copy, a leftover, has its name read as absent twice",
+    "the run is killed after a call"};
 // The calls that change the device, each of which may act and then answer a failure.
 const char *const MutatingCalls[] = {"IPortableDeviceProperties::SetValues", "IPortableDeviceContent::Delete",
                                      "IStream::Commit", "IStream::Write"};
@@ -118,7 +122,9 @@ std::string Describe(const Fault &f)
     case CallFails: return "device call " + std::to_string(f.nth) + " fails with " + Hex(f.hr);
     case ActsThenFails: return std::string(f.method) + " call " + std::to_string(f.nth) + " acts, then answers " + Hex(f.hr);
     case ValueUnreadable: return "GetValues call " + std::to_string(f.nth) + " cannot read its values (" + Hex(f.hr) + ")";
+    case SizeUnreadable: return "GetValues call " + std::to_string(f.nth) + " cannot read the size (" + Hex(f.hr) + ")";
     case ReadCut: return "stream read " + std::to_string(f.nth) + " ends the stream early with S_OK";
+    case ShortCommit: return "commit " + std::to_string(f.nth) + " keeps a byte less and answers S_OK";
     case NameMisses:
     case LeftoverNameMisses:
         return "reads " + std::to_string(f.nth) + " and " + std::to_string(f.second) + " of the file's name answer " + Hex(f.hr);
@@ -323,13 +329,14 @@ protected:
             figures->falseAlarms++;
             ADD_FAILURE() << "the write said it failed, but the new name is under the real name";
         }
+        // "As it was" is true only of a file complete under its name, holding what the run read.
         if (!killed && run.wrote == 0 && run.kept == DEV_KEPT_DEVICE_AS_IT_WAS &&
-            (before.Settings() == nullptr || after.Settings() == nullptr ||
-             std::string(before.Settings()) != after.Settings())) {
+            (before.Settings() == nullptr || after.Holds(REAL) == nullptr ||
+             std::string(before.Settings()) != after.Holds(REAL))) {
             figures->wrongClaims++;
             ADD_FAILURE() << "the message says the handheld's file is as it was, but it held \""
-                          << (before.Settings() ? before.Settings() : "nothing") << "\" and now holds \""
-                          << (after.Settings() ? after.Settings() : "nothing") << "\"";
+                          << (before.Settings() ? before.Settings() : "nothing") << "\" and its name now holds \""
+                          << (after.Holds(REAL) ? after.Holds(REAL) : "nothing complete") << "\"";
         }
         bool savedLocally = false;
         for (const std::string &file : copies) {
@@ -368,9 +375,8 @@ protected:
             std::set<std::string> left = NewFiles(filesBefore, WorkingCopyFiles());
             figures->nextRuns++;
             figures->nextMaxGap = std::max(figures->nextMaxGap, run.gap);
-            bool blocked = name == NextName && before.AnyPhantom() && run.wrote == 0 &&
-                           run.kept == DEV_KEPT_DEVICE_AS_IT_WAS && before.Settings() && after.Settings() &&
-                           std::string(before.Settings()) == after.Settings();
+            bool blocked = name == NextName && before.AnyPhantom() && run.wrote == 0 && run.kept != 0 &&
+                           before.Settings() && after.Settings() && std::string(before.Settings()) == after.Settings();
             // A device whose renames never happen can still have a missing file created.
             bool canWrite = kind.writable || !before.Holds(REAL);
             std::string problem;
@@ -417,7 +423,9 @@ protected:
         case CallFails: DevsimFailNthCall(fault.nth, fault.hr); break;
         case ActsThenFails: DevsimFailCall(fault.method, (int)fault.nth, fault.hr, nullptr, DEVSIM_AFTER_ACTING); break;
         case ValueUnreadable: DevsimValueError(nullptr, nullptr, (int)fault.nth, fault.hr); break;
+        case SizeUnreadable: DevsimValueError(nullptr, &WPD_OBJECT_SIZE, (int)fault.nth, fault.hr); break;
         case ReadCut: DevsimCutReadAt(fault.nth); break;
+        case ShortCommit: DevsimCommitKeepsLessAt(fault.nth); break;
         case NameMisses:
         case LeftoverNameMisses:
             for (long nth : {fault.nth, fault.second})
@@ -502,6 +510,7 @@ protected:
         long calls = DevsimTotalCalls();
         long reads = DevsimCallCount("IPortableDeviceProperties::GetValues");
         long streamReads = DevsimCallCount("IStream::Read");
+        long commits = DevsimCallCount("IStream::Commit");
         long nameReads = DevsimCallCountFor("IPortableDeviceProperties::GetValues", fileId.c_str());
         ASSERT_EQ(kind.writable ? 1 : 0, clean.wrote) << "a clean " << what << " gave the wrong result";
         ASSERT_GT(calls, 10) << "a clean " << what << " made suspiciously few device calls";
@@ -524,10 +533,14 @@ protected:
             for (long n = 1; n <= perMethod[m]; n++)
                 RunCase(kind, dialog, {ActsThenFails, n, 0, HRESULT_FROM_WIN32(ERROR_SEM_TIMEOUT), MutatingCalls[m]},
                         &figures[ActsThenFails], &states);
-        for (long n = 1; n <= reads + 1; n++)
+        for (long n = 1; n <= reads + 1; n++) {
             RunCase(kind, dialog, {ValueUnreadable, n, 0, DeviceError, nullptr}, &figures[ValueUnreadable], &states);
+            RunCase(kind, dialog, {SizeUnreadable, n, 0, DeviceError, nullptr}, &figures[SizeUnreadable], &states);
+        }
         for (long n = 1; n <= streamReads + 1; n++)
             RunCase(kind, dialog, {ReadCut, n, 0, S_OK, nullptr}, &figures[ReadCut], &states);
+        for (long n = 1; n <= commits + 1; n++)
+            RunCase(kind, dialog, {ShortCommit, n, 0, S_OK, nullptr}, &figures[ShortCommit], &states);
         for (long i = 1; i <= nameReads + 1; i++)
             for (long j = i + 1; j <= nameReads + 2; j++)
                 RunCase(kind, dialog, {NameMisses, i, j, Absent, nullptr}, &figures[NameMisses], &states);
@@ -563,11 +576,12 @@ TEST_F(FaultSweepTest, BusyAnswersAreAMomentNotAVerdict)
         std::string what = dialog ? "dialog run" : "command-line run";
         MakeHandheld(Kinds[0]);
         ASSERT_EQ(1, RunLikeTheProgram(dialog, NewName).wrote) << "a clean " << what << " failed";
-        long requests = 0, lastRead = 0;
+        long requests = 0, firstCreate = 0;
         for (const std::string &entry : DevsimCallLog()) {
             if (!isRequest(entry)) continue;
             requests++;
-            if (entry.rfind("IStream::Read", 0) == 0) lastRead = requests;
+            if (firstCreate == 0 && entry.rfind("IPortableDeviceContent::CreateObjectWithPropertiesAndData", 0) == 0)
+                firstCreate = requests;
         }
         long reads = DevsimCallCount("IPortableDeviceProperties::GetValues");
         long renames = DevsimCallCount("IPortableDeviceProperties::SetValues");
@@ -608,7 +622,7 @@ TEST_F(FaultSweepTest, BusyAnswersAreAMomentNotAVerdict)
         // from the upload's first request (the write fails, the file as it was).
         const struct { const char *why; long from; int wrote; } forGood[] = {
             {"busy for good from the start", 1, -1},
-            {"busy for good from the upload on", lastRead + 1, 0},
+            {"busy for good from the upload on", firstCreate, 0},
         };
         for (const auto &c : forGood) {
             SCOPED_TRACE(what + ": " + c.why);

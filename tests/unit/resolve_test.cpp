@@ -9,6 +9,7 @@
 namespace {
 
 const char *const ROOT = "<RootFolderId>";   // expected: the borrowed RootFolderId pointer
+const char *const APP = "<AppFolderId>";     // expected: the borrowed AppFolderId pointer
 const char *const FAILS = "<fails>";
 
 std::string Narrow(const std::wstring &text)
@@ -39,7 +40,7 @@ protected:
     // The id that a devsim path (from DEVICE) names, or the markers above.
     std::string Expected(const char *expected)
     {
-        if (expected == ROOT || expected == FAILS)
+        if (expected == ROOT || expected == APP || expected == FAILS)
             return expected;
         std::wstring path = L"Internal storage\\";
         for (const char *p = expected; *p; p++)
@@ -60,6 +61,8 @@ protected:
             return "<success without an id>";
         if (id == DevConnection.RootFolderId)
             return ROOT;
+        if (id == DevConnection.AppFolderId)
+            return APP;
         std::string text = Narrow(id);
         CoTaskMemFree(id);
         return text;
@@ -73,14 +76,14 @@ TEST_F(ResolveTest, ResolveObjectIdWalksOneComponentAtATime)
     struct Case { const char *why; const char *path; const char *expected; };
     const Case cases[] = {
         {"the settings file", "C:\\Corvane\\Corvane_Info.ini", "Corvane\\Corvane_Info.ini"},
-        {"the app folder", "C:\\Corvane", "Corvane"},
+        {"the app folder is the one the walk found, by its id", "C:\\Corvane", APP},
         {"another folder below the root", "C:\\DCIM", "DCIM"},
         {"the bare root is RootFolderId itself", "C:\\", ROOT},
         {"the drive alone is the root too", "C:", ROOT},
         {"a bare extension at the root: only the base name is tested", "C:\\.ini", ROOT},
         {"a slash separates like a backslash", "C:/Corvane/Corvane_Info.ini", "Corvane\\Corvane_Info.ini"},
         {"slash and backslash mixed", "C:\\Corvane/Corvane_Info.ini", "Corvane\\Corvane_Info.ini"},
-        {"no separator after the drive", "C:Corvane", "Corvane"},
+        {"no separator after the drive", "C:Corvane", APP},
         {"two separators right after the colon are harmless", "C:\\\\Corvane", "Corvane"},
         {"two separators after the colon, then the file", "C:\\\\Corvane\\Corvane_Info.ini",
          "Corvane\\Corvane_Info.ini"},
@@ -123,11 +126,11 @@ TEST_F(ResolveTest, ResolveParentFolderNeedsOnlyTheFolder)
 {
     struct Case { const char *why; const char *path; const char *parent; const char *base; const char *ext; };
     const Case cases[] = {
-        {"the settings file's folder and name", "C:\\Corvane\\Corvane_Info.ini", "Corvane", "Corvane_Info", ".ini"},
-        {"a file that does not exist in an existing folder", "C:\\Corvane\\New.txt", "Corvane", "New", ".txt"},
+        {"the settings file's folder and name", "C:\\Corvane\\Corvane_Info.ini", APP, "Corvane_Info", ".ini"},
+        {"a file that does not exist in an existing folder", "C:\\Corvane\\New.txt", APP, "New", ".txt"},
         {"a file at the root has RootFolderId as parent", "C:\\New.txt", ROOT, "New", ".txt"},
-        {"a trailing separator names the folder itself, with empty names", "C:\\Corvane\\", "Corvane", "", ""},
-        {"a name without extension below a slash", "C:/Corvane/x", "Corvane", "x", ""},
+        {"a trailing separator names the folder itself, with empty names", "C:\\Corvane\\", APP, "", ""},
+        {"a name without extension below a slash", "C:/Corvane/x", APP, "x", ""},
         {"a file in a folder that does not exist", "C:\\Missing\\New.txt", FAILS, nullptr, nullptr},
         {"a file below an empty component", "C:\\Corvane\\\\New.txt", FAILS, nullptr, nullptr},
     };
@@ -157,11 +160,11 @@ TEST_F(ResolveTest, NothingIsCachedBetweenResolutions)
     LPWSTR id = nullptr;
     ASSERT_EQ(S_OK, ResolveObjectId(path, &id)) << "the settings file must resolve";
     CoTaskMemFree(id);
-    // One enumeration of the root's children and one of the app folder's; the names of
-    // DCIM, Download and Corvane under the root, then Corvane_Info.ini in the folder.
-    EXPECT_EQ(2, DevsimCallCount("IPortableDeviceContent::EnumObjects"))
-        << "resolving the settings path needs exactly two enumerations";
-    EXPECT_EQ(4, DevsimCallCount("IPortableDeviceProperties::GetValues"))
+    // The app folder by the id the walk found; one enumeration of its children, and the name
+    // of Corvane_Info.ini, its first.
+    EXPECT_EQ(1, DevsimCallCount("IPortableDeviceContent::EnumObjects"))
+        << "resolving the settings path needs exactly one enumeration, the app folder's";
+    EXPECT_EQ(1, DevsimCallCount("IPortableDeviceProperties::GetValues"))
         << "each child up to the match has its name read once, nothing more";
     auto requests = [] {
         return DevsimCallCount("IPortableDeviceContent::EnumObjects") + DevsimCallCount("IEnumPortableDeviceObjectIDs::Next") +
@@ -171,7 +174,7 @@ TEST_F(ResolveTest, NothingIsCachedBetweenResolutions)
 
     ASSERT_EQ(S_OK, ResolveObjectId(path, &id)) << "the settings file must resolve again";
     CoTaskMemFree(id);
-    EXPECT_EQ(4, DevsimCallCount("IPortableDeviceContent::EnumObjects"))
+    EXPECT_EQ(2, DevsimCallCount("IPortableDeviceContent::EnumObjects"))
         << "a second resolution walks the device again";
     EXPECT_EQ(2 * firstRequests, requests()) << "a second resolution asks the device exactly as much as the first";
 
@@ -186,11 +189,10 @@ TEST_F(ResolveTest, DeviceFailuresEndTheResolution)
 {
     struct Case { const char *why; const char *method; const wchar_t *object; int nth; bool freshKeys = false; };
     const Case cases[] = {
-        {"the root's children cannot be enumerated", "IPortableDeviceContent::EnumObjects", L"Internal storage", 1},
         {"the app folder's children cannot be enumerated", "IPortableDeviceContent::EnumObjects",
          L"Internal storage\\Corvane", 1},
         {"a Next in the app folder fails", "IEnumPortableDeviceObjectIDs::Next", L"Internal storage\\Corvane", 1},
-        {"a name cannot be read", "IPortableDeviceProperties::GetValues", L"Internal storage\\Download", 1},
+        {"a name cannot be read", "IPortableDeviceProperties::GetValues", L"Internal storage\\Corvane\\Corvane_Info.ini", 1},
         // The layer gets its property service and makes its key collection once per connection:
         // only the first of each can fail.
         {"the properties service is refused", "IPortableDeviceContent::Properties", nullptr, 1, true},

@@ -66,6 +66,7 @@ TEST_F(WorkingCopyTest, ReadsOfTheSamePathInAnyCaseDownloadOnce)
     EXPECT_EQ("Demo phone", ReadName()) << "the second read did not return the device's name";
     EXPECT_EQ("Demo phone", ReadName("*:\\CORVANE\\corvane_info.INI"))
         << "a path differing only in case should read the same working copy";
+    EXPECT_EQ(0, DevProfileReadFailed()) << "a read that gave the device's name said it failed";
     EXPECT_EQ(1, GetStreams()) << "reads of one device file should download it once";
     EXPECT_EQ(0, Creates()) << "reading must not upload";
     Shutdown();
@@ -105,9 +106,10 @@ TEST_F(WorkingCopyTest, EveryWriteIsUploadedAtOnceKeepingOtherLines)
         EXPECT_EQ(names[i], NameIn(content)) << "the device does not hold the name just written: " << Printable(content);
         EXPECT_NE(std::string::npos, content.find("[Other]\r\nKey=1")) << "another section was lost: " << Printable(content);
         EXPECT_NE(std::string::npos, content.find("Colour=blue")) << "another key was lost: " << Printable(content);
+        long streams = GetStreams();
         EXPECT_EQ(names[i], ReadName()) << "a read after the write should see it";
+        EXPECT_EQ(streams, GetStreams()) << "a read after a write should use the working copy, not download again";
     }
-    EXPECT_EQ(1, GetStreams()) << "three writes and reads of one file should download it once";
     Shutdown();
     EXPECT_EQ(3, DevsimCommits()) << "shut-down must not upload again";
 }
@@ -117,6 +119,7 @@ TEST_F(WorkingCopyTest, RemovedDeviceFileIsCreatedEmptyAndReadsTheDefault)
     StartOnDevice();
     DevsimRemove(device_, Settings());   // gone from the handheld after discovery
     EXPECT_EQ("dflt", ReadName()) << "a read of a missing device file should give the default";
+    EXPECT_EQ(0, DevProfileReadFailed()) << "a file without the name is no failed read";
     int created = Settings();
     ASSERT_GE(created, 0) << "the missing settings file was not created on the device";
     EXPECT_EQ("", DevsimData(device_, created)) << "the created settings file should be empty";
@@ -163,6 +166,7 @@ TEST_F(WorkingCopyTest, DoubtfulExistenceNeverUploadsAnEmptyFile)
         DevsimFailCall("IPortableDeviceResources::GetStream", 1, E_FAIL);
         c.arm(ids);
         EXPECT_EQ("dflt", ReadName()) << "a read whose download failed should give the default";
+        EXPECT_EQ(1, DevProfileReadFailed()) << "a read that could not read the file must say so (message 207)";
         DevsimFailCall("IPortableDeviceResources::GetStream", 1, E_FAIL);
         c.arm(ids);
         EXPECT_FALSE(DevWriteProfileString("Corvane", "Name", "Lost", SettingsFile))
@@ -189,6 +193,9 @@ TEST_F(WorkingCopyTest, FailedWriteBackKeepsTheLocalCopyAndSaysWhatTheDeviceHold
     const struct { const char *why; void (*arm)(int device); bool renames; End end; } cases[] = {
         {"short stream writes", [](int device) { DevsimSetShortWrites(device, true); }, true, OldUnderItsName},
         {"the commit fails", [](int) { DevsimFailCall("IStream::Commit", 1, E_FAIL); }, true, OldUnderItsName},
+        // Renaming a short new copy into place would leave a partial file under the name.
+        {"the new copy is kept a byte short while the commit says all is well",
+         [](int device) { DevsimSetCommitsKeepLess(device, true); }, true, OldUnderItsName},
         {"the object cannot be created",
          [](int) { DevsimFailCall("IPortableDeviceContent::CreateObjectWithPropertiesAndData", 1, E_FAIL); }, true,
          OldUnderItsName},
