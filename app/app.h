@@ -11,12 +11,14 @@ extern char SettingsPath[SETTINGS_PATH_CHARS];    // the settings file, local or
 
 const char *CommandTail(const char *commandLine);
 INT_PTR CALLBACK NameDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+void RunNameDialog(void);
 BOOL CenterWindow(HWND hwnd, HWND owner);
 int LocateSettingsFile(void);
 void ShowMessage(HWND owner, UINT textId, UINT style);
 void ShowNotSaved(HWND owner);
-// 1, after bringing its window to the front, when another Tessaly runs in this session;
-// otherwise 0, and this one is the one that runs.
-int AnotherTessalyRuns(void);
+// 1 when this start may run: no other Tessaly runs in this session, or (a start with a name)
+// the one that ran has ended. 0 when this start ends here: it brought the running one's window
+// to the front, or (with a name) it waited in vain and said so.
+int TakeTurn(int withName);
 
 #endif

@@ -50,7 +50,8 @@ static int FindOnDrives(void)
 
 // Decides once per run which file holds the name: the configured root (existing or
 // not), else the first ready drive carrying the app folder, else the open device.
-// Returns 0 after telling the user when there is none (and why, where a handheld hid its storage).
+// Returns 0 after telling the user when there is none (and why, where a handheld hid its storage
+// or its app folder).
 int LocateSettingsFile(void)
 {
     int rootLength;
@@ -71,7 +72,11 @@ int LocateSettingsFile(void)
     if (DevDevicePath(SettingsPath))
         return 1;
 
-    // A phone that opens but shows no storage is locked or only charging: other advice helps.
-    ShowMessage(NULL, DevStorageHidden() ? IDS_STORAGE_HIDDEN : IDS_NOT_FOUND, MB_OK | MB_ICONEXCLAMATION);
+    // A handheld whose app folder could not be read, or one that opens but shows no storage (it
+    // is locked or only charging), needs other advice than installing the app.
+    UINT message = DevAppFolderUnreadable() ? IDS_APP_FOLDER_UNREADABLE
+                   : DevStorageHidden()     ? IDS_STORAGE_HIDDEN
+                                            : IDS_NOT_FOUND;
+    ShowMessage(NULL, message, MB_OK | MB_ICONEXCLAMATION);
     return 0;
 }

@@ -4,7 +4,7 @@
 
 enum { NAME_CHARS = 16 };   // 15 characters and the terminator
 
-// The dialog TESSALY: shows the stored name when it opens and writes the field on OK
+// The dialog TESSALY: shows the stored name it is given (lParam) and writes the field on OK
 // only, saying so when the write failed. Esc and the close box arrive as IDCANCEL and
 // write nothing.
 INT_PTR CALLBACK NameDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
@@ -12,14 +12,12 @@ INT_PTR CALLBACK NameDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
     char name[NAME_CHARS];
     HWND field;
 
-    (void)lParam;
     switch (message) {
     case WM_INITDIALOG:
         CenterWindow(hwnd, GetWindow(hwnd, GW_OWNER));
         field = GetDlgItem(hwnd, IDC_NAME);
         SendMessageA(field, EM_LIMITTEXT, NAME_CHARS - 1, 0);
-        DevGetProfileString("Corvane", "Name", "", name, NAME_CHARS, SettingsPath);
-        SetWindowTextA(field, name);
+        SetWindowTextA(field, (const char *)lParam);
         return TRUE;
 
     case WM_COMMAND:
@@ -38,4 +36,17 @@ INT_PTR CALLBACK NameDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         break;
     }
     return FALSE;
+}
+
+// Reads the stored name, then lets the user edit it. A settings file that cannot be read is told
+// instead: a dialog opened empty would let OK erase the name.
+void RunNameDialog(void)
+{
+    char name[NAME_CHARS];
+
+    DevGetProfileString("Corvane", "Name", "", name, NAME_CHARS, SettingsPath);
+    if (DevProfileReadFailed())
+        ShowMessage(NULL, IDS_CANNOT_READ, MB_OK | MB_ICONEXCLAMATION);
+    else
+        DialogBoxParamA(hInstance, "TESSALY", NULL, NameDialogProc, (LPARAM)name);
 }

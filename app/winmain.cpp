@@ -3,7 +3,7 @@
 
 // One straight run: start the device layer, find the settings file, then write the
 // name from the command line or let the user edit it; a write that fails is told, and the
-// exit code is always 0. A second start while one runs touches nothing.
+// exit code is always 0. One Tessaly runs at a time: a start with a name waits its turn.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine, int showCommand)
 {
     const char *name;
@@ -16,18 +16,18 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR command
     // card-reader slot: a drive without a medium is simply skipped.
     SetErrorMode(SEM_FAILCRITICALERRORS);
     hInstance = instance;
-    if (AnotherTessalyRuns())
+    name = CommandTail(GetCommandLineA());
+    if (!TakeTurn(*name != '\0'))
         return 0;
     DevStartup(1);
     if (!LocateSettingsFile())
         return 0;
 
-    name = CommandTail(GetCommandLineA());
     if (*name != '\0') {
         if (!DevWriteProfileString("Corvane", "Name", name, SettingsPath))
             ShowNotSaved(NULL);
     } else {
-        DialogBoxParamA(hInstance, "TESSALY", NULL, NameDialogProc, 0);
+        RunNameDialog();
     }
 
     DevShutdown();

@@ -93,7 +93,7 @@ use_devsim "$HANDHELD"
 edit_device_dialog "Pocket 9" Return device-dialog.png
 expect "$(device_name "$SETTINGS")" "Pocket 9" "edited name written into the device's file"
 other_lines_kept
-expect "$(calls IPortableDeviceResources::GetStream)" "1" "one download"
+expect "$(calls IPortableDeviceResources::GetStream)" "3" "one download; the new copy, then the file under its name, read back"
 expect "$(calls IPortableDeviceContent::CreateObjectWithPropertiesAndData)" "1" "one upload"
 expect "$(calls IPortableDeviceContent::Delete)" "1" "the old object deleted once, after the new one was committed"
 expect "$(calls IPortableDeviceProperties::SetValues)" "2" "the old file renamed aside, the new one to the real name"
@@ -110,13 +110,13 @@ expect "$(calls IPortableDeviceContent::Delete)" "0" "nothing deleted"
 
 # ---- the command line ----
 
-case_begin "a command-line name goes to the device with one download and one upload"
+case_begin "a command-line name goes to the device with one download and one upload, read back"
 case_start
 use_devsim "$HANDHELD"
 run_sync "\"$EXE_DOS\" Command Name"
 expect "$(device_name "$SETTINGS")" "Command Name" "name written into the device's file"
 other_lines_kept
-expect "$(calls IPortableDeviceResources::GetStream)" "1" "one download"
+expect "$(calls IPortableDeviceResources::GetStream)" "3" "one download; the new copy, then the file under its name, read back"
 expect "$(calls IPortableDeviceContent::CreateObjectWithPropertiesAndData)" "1" "one upload"
 expect "$(probe windows | sed -n 's/^count //p')" "0" "no window left over"
 
@@ -286,6 +286,35 @@ done
 expect "$(calls IPortableDevice::Open)" "1" "one walk: the handheld was opened once"
 expect "$(calls IPortableDeviceResources::GetStream)" "1" "one read of the settings file"
 expect "$(device_name "$SETTINGS")" "Device Phone" "Esc wrote nothing"
+
+case_begin "a command-line start while a dialog is open waits, and writes its name once the dialog has closed"
+case_start
+use_devsim "$HANDHELD"
+run_start "\"$EXE_DOS\""
+INFO=$(probe dialog Tessaly 15000)
+PROBE_CMDLINE="\"$EXE_DOS\" Waited Name" timeout 60 wine "$PROBE" run 45000 >"$CASE_DIR/second.out" 2>&1 </dev/null &
+SECOND=$!
+sleep 3
+kill -0 "$SECOND" 2>/dev/null && pass "the second start waits while the dialog is open" ||
+  fail "the second start ended while the dialog was open: $(tr -d '\r' <"$CASE_DIR/second.out")"
+if WIN=$(find_window '^Tessaly$'); then keys_to "$WIN" Escape; else fail "xdotool cannot see the dialog: $INFO"; probe close Tessaly >/dev/null; fi
+run_wait
+wait "$SECOND"
+expect "$(tr -d '\r' <"$CASE_DIR/second.out" | grep -E '^(exit|timeout|error)' | head -1)" "exit 0" "the second start ended with exit code 0"
+expect "$(device_name "$SETTINGS")" "Waited Name" "the waiting start wrote its name after the dialog closed"
+
+case_begin "a dialog whose read of the settings file fails says so (message 207) and shows no dialog"
+case_start
+use_devsim "$HANDHELD"$'\nfail IPortableDeviceResources::GetStream 1 8007001F\n'
+run_start "\"$EXE_DOS\""
+probe msgbox Corvane 15000 >/dev/null
+grep -q '"Tessaly"' <<<"$(probe windows)" && fail "the name dialog appeared" || pass "no name dialog"
+message_box "(none)"
+run_wait
+expect "$(cat "$CASE_DIR/box.txt")" \
+  "Cannot read the handheld's settings file.\\n\\nReconnect the handheld and try again. If this happens again, restart the handheld." \
+  "message 207, word for word"
+expect "$(calls IPortableDeviceContent::CreateObjectWithPropertiesAndData)" "0" "nothing written"
 
 case_begin "a drive holding the file wins over the handheld"
 E=$(drive e); settings_file "$E" $'[Corvane]\nName=On drive\n'
