@@ -33,8 +33,8 @@
 // created that does not read back holding what it was made from is deleted again, never left for
 // later reads. An object created but never committed may stay as a phantom (listed, size 0,
 // unreadable, undeletable, holding its name until the handheld is reconnected): a phantom never
-// reads whole, so it is never taken for the file and a save that meets one under R changes
-// nothing; a leftover that cannot be deleted ends the save with the device as it was.
+// reads whole, so no run takes it for the file and no copy beside a phantom R is deleted; a
+// leftover that cannot be deleted ends the save with the device as it was.
 //
 // After a failure that follows a call that may have changed the device, Settle lists the folder
 // and decides from what is there: R reading whole with the new bytes is done; R reading whole with
