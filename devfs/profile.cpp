@@ -13,12 +13,42 @@ static int CreateEmptyFile(LPCSTR path)
     return 1;
 }
 
+// A folder's path in the ANSI code page, when it converts back to the same wide path: a user
+// name the code page cannot spell turns into '?' and a folder that does not exist.
+static int AnsiFolder(LPCWSTR wide, char *out)
+{
+    WCHAR back[DEV_PATH_CHARS];
+    BOOL lossy = FALSE;
+    return wide[0] != 0 && WideCharToMultiByte(CP_ACP, 0, wide, -1, out, DEV_PATH_CHARS, NULL, &lossy) != 0 &&
+           !lossy && DevToWide(out, back) && lstrcmpW(back, wide) == 0;
+}
+
+// The working copy's folder: the user's temporary folder, else its short (8.3) form, else the
+// Windows temporary folder, the first that the ANSI profile functions can reach.
+static int TemporaryFolder(char *out)
+{
+    WCHAR folder[DEV_PATH_CHARS];
+    WCHAR shortFolder[DEV_PATH_CHARS];
+    DWORD n = GetTempPathW(DEV_PATH_CHARS, folder);
+    if (n > 0 && n < DEV_PATH_CHARS) {
+        if (AnsiFolder(folder, out))
+            return 1;
+        n = GetShortPathNameW(folder, shortFolder, DEV_PATH_CHARS);
+        if (n > 0 && n < DEV_PATH_CHARS && AnsiFolder(shortFolder, out))
+            return 1;
+    }
+    n = GetWindowsDirectoryW(folder, DEV_PATH_CHARS - 6);
+    if (n == 0 || n >= DEV_PATH_CHARS - 6)
+        return 0;
+    lstrcatW(folder, L"\\Temp\\");
+    return AnsiFolder(folder, out);
+}
+
 int DevNewTemporaryFile(char *out)
 {
     char folder[DEV_PATH_CHARS];
-    DWORD n = GetTempPathA(DEV_PATH_CHARS, folder);
     out[0] = '\0';
-    if (n == 0 || n >= DEV_PATH_CHARS || !GetTempFileNameA(folder, "TMP", 0, out)) {
+    if (!TemporaryFolder(folder) || !GetTempFileNameA(folder, "TMP", 0, out)) {
         out[0] = '\0';
         return 0;
     }

@@ -267,6 +267,16 @@ expect "$(cat "$CASE_DIR/box.txt")" \
 expect "$(calls IPortableDevice::Open)" "1" "the handheld was opened"
 expect "$(calls IPortableDeviceContent::EnumObjects)" "1" "and only DEVICE was listed"
 
+case_begin "a phone that shares only its photos gives message 209, not 201"
+case_start
+use_devsim "$(cat "$SOURCE_DIR/tests/program/scenarios/photo_mode.scenario")"
+run_start "\"$EXE_DOS\" Photo Name"
+message_box "(none)" photos-only.png
+run_wait
+expect "$(cat "$CASE_DIR/box.txt")" \
+  "Found a handheld, but it shares only its photos.\\n\\n(1) Set its USB connection to File transfer, and\\n(2) Try again." \
+  "message 209, word for word"
+
 case_begin "Tessaly started twice at once: one dialog, and the handheld sees one walk"
 case_start
 use_devsim "$HANDHELD"
@@ -315,6 +325,17 @@ expect "$(cat "$CASE_DIR/box.txt")" \
   "Cannot read the handheld's settings file.\\n\\nReconnect the handheld and try again. If this happens again, restart the handheld." \
   "message 207, word for word"
 expect "$(calls IPortableDeviceContent::CreateObjectWithPropertiesAndData)" "0" "nothing written"
+
+case_begin "a user whose temporary folder the ANSI code page cannot spell still saves to the handheld"
+case_start
+use_devsim "$HANDHELD"
+mkdir -p "$WINEPREFIX/drive_c/users/Пользователь/Temp"
+for v in TEMP TMP; do
+  timeout 30 wine reg add 'HKCU\Environment' /v "$v" /d 'C:\users\Пользователь\Temp' /f </dev/null >/dev/null 2>&1 ||
+    fail "could not set $v"
+done
+run_sync "\"$EXE_DOS\" Cyrillic User"
+expect "$(device_name "$SETTINGS")" "Cyrillic User" "the name saved through a working copy the profile functions can reach"
 
 case_begin "a drive holding the file wins over the handheld"
 E=$(drive e); settings_file "$E" $'[Corvane]\nName=On drive\n'
