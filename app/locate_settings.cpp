@@ -50,8 +50,8 @@ static int FindOnDrives(void)
 
 // Decides once per run which file holds the name: the configured root (existing or
 // not), else the first ready drive carrying the app folder, else the open device.
-// Returns 0 after telling the user when there is none (and why, where a handheld hid its storage
-// or its app folder).
+// Returns 0 after telling the user when there is none (and why, where a handheld hid its storage,
+// its app folder or all but its photos).
 int LocateSettingsFile(void)
 {
     int rootLength;
@@ -72,10 +72,12 @@ int LocateSettingsFile(void)
     if (DevDevicePath(SettingsPath))
         return 1;
 
-    // A handheld whose app folder could not be read, or one that opens but shows no storage (it
-    // is locked or only charging), needs other advice than installing the app.
+    // A handheld whose app folder could not be read, one that opens but shows no storage (it is
+    // locked or only charging), or one that shares only its photos, needs other advice than
+    // installing the app.
     UINT message = DevAppFolderUnreadable() ? IDS_APP_FOLDER_UNREADABLE
                    : DevStorageHidden()     ? IDS_STORAGE_HIDDEN
+                   : DevPhotosOnly()        ? IDS_PHOTOS_ONLY
                                             : IDS_NOT_FOUND;
     ShowMessage(NULL, message, MB_OK | MB_ICONEXCLAMATION);
     return 0;

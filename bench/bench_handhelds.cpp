@@ -319,10 +319,10 @@ int main(int argc, char **argv)
                 "call, create, delete), plus %.1f ms per child listed by EnumObjects; Next and "
                 "everything answered on the desktop are free; each wait for a busy device as long as it is.\n",
                 RoundTripMs, ListingMsPerChild);
-    // The shipped EXE must stay within 38 KiB; the twin's size is shown beside it.
+    // The shipped EXE must stay within 40 KiB; the twin's size is shown beside it.
     for (int i = 1; i < argc; i++) {
         long size = FileSize(argv[i]);
-        std::printf("%s: %ld bytes%s\n", argv[i], size, i == 1 && size > 38912 ? "  ** OVER 38 KiB **" : "");
+        std::printf("%s: %ld bytes%s\n", argv[i], size, i == 1 && size > 40960 ? "  ** OVER 40 KiB **" : "");
     }
     std::printf("%s\n", allOk ? "every device run downloaded once, uploaded once and read back the new copy and the "
                                  "file under its name; every drive run made no transfer"

@@ -54,6 +54,7 @@ struct DeviceConnection {
     int readOnly;                        // the device was opened for reading only
     int storageHidden;                   // a device opened and listed no storage
     int appFolderUnreadable;             // a device showed an app folder, and a request on it or in it failed
+    int photosOnly;                      // a storage showed nothing but folders DCIM and Pictures
     DWORD busyWaited;                    // milliseconds waited for busy devices in this run
     IPortableDeviceProperties *properties;           // the content's property service, got once
     IPortableDeviceKeyCollection *readKeys;          // name, type and size: every property read, made once
@@ -89,6 +90,9 @@ int DevStorageHidden(void);
 // and a request on that folder or on something in it failed (or an object whose name could not
 // be read may have been it), so that the search of that device ended there.
 int DevAppFolderUnreadable(void);
+// After a discovery that found no settings file: 1 when some device showed a storage whose top
+// level holds nothing but folders named DCIM or Pictures, as a phone set to "Transfer photos" does.
+int DevPhotosOnly(void);
 void DevStartup(int enableDevices);
 void DevShutdown(void);
 

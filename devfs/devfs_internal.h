@@ -68,7 +68,8 @@ int DevMayHaveChildren(BOOL hasType, const GUID &type);
 // the object the walk of a device ends on at its app folder: a request on the app folder or in
 // it that failed, or an object passed over earlier whose name could not be read and that may be
 // the app folder that comes first (the first of them).
-enum { DEV_SKIP_NAME_READ, DEV_SKIP_LISTING, DEV_SKIP_NEXT, DEV_ENDS_DEVICE };
+// DEV_PHOTOS_ONLY: a storage that holds nothing but folders DCIM and Pictures, listed whole.
+enum { DEV_SKIP_NAME_READ, DEV_SKIP_LISTING, DEV_SKIP_NEXT, DEV_ENDS_DEVICE, DEV_PHOTOS_ONLY };
 extern void (*DevSkippedObject)(LPCWSTR objectId, int call, HRESULT reason);
 
 // --- property reads (object_properties.cpp) ---

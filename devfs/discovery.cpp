@@ -18,6 +18,10 @@ static int ReadSearchDepth(void)
 // walk of that folder ends: the settings file itself, later in the same folder, wins.
 static LPWSTR PendingLeftover;
 
+// Folders named DCIM or Pictures among the children of the storage being walked: a storage
+// holding nothing else is a phone that shares only its photos (set to "Transfer photos").
+static int PhotoFolders;
+
 static int AllIdsSet(void)
 {
     return DevConnection.RootFolderId != NULL && DevConnection.AppFolderId != NULL &&
@@ -166,6 +170,9 @@ HRESULT SearchForAppFolder(int depth, BOOL parentIsAppFolder, LPWSTR grandparent
                 return S_OK;
             }
             isAppFolder = DevNameEqual(name, DEV_APP_FOLDER_NAME);
+            if (depth == 2 && hasType && IsEqualGUID(type, WPD_CONTENT_TYPE_FOLDER) &&
+                (DevNameEqual(name, L"DCIM") || DevNameEqual(name, L"Pictures")))
+                PhotoFolders++;
             CoTaskMemFree(name);
         }
         mayHaveChildren = DevMayHaveChildren(hasType, type);
@@ -178,6 +185,8 @@ HRESULT SearchForAppFolder(int depth, BOOL parentIsAppFolder, LPWSTR grandparent
     if (FAILED(hr))
         return SkipOrFail(depth, objectId, DEV_SKIP_LISTING, hr, isAppFolder || parentIsAppFolder);
     int listed = 0;
+    if (depth == 1)
+        PhotoFolders = 0;
     LPWSTR outerLeftover = PendingLeftover;   // an app folder inside an app folder keeps its own
     if (isAppFolder)
         PendingLeftover = NULL;
@@ -211,6 +220,11 @@ HRESULT SearchForAppFolder(int depth, BOOL parentIsAppFolder, LPWSTR grandparent
     // A locked phone, or one set to charging only, opens and shows no storage at all.
     if (depth == 0 && listed == 0 && SUCCEEDED(hr))
         DevConnection.storageHidden = 1;
+    if (depth == 1 && listed > 0 && PhotoFolders == listed && SUCCEEDED(hr) && !AllIdsSet()) {
+        DevConnection.photosOnly = 1;
+        if (DevSkippedObject != NULL)
+            DevSkippedObject(objectId, DEV_PHOTOS_ONLY, S_OK);
+    }
     if (isAppFolder) {
         // No settings file in this app folder, but what a replace left of it: the folder is
         // the app folder all the same, and the file gets its name back before it is used.
@@ -339,6 +353,11 @@ int DevStorageHidden(void)
 int DevAppFolderUnreadable(void)
 {
     return DevConnection.appFolderUnreadable && DevConnection.deviceUnavailable;
+}
+
+int DevPhotosOnly(void)
+{
+    return DevConnection.photosOnly && DevConnection.deviceUnavailable;
 }
 
 int DevDeviceReady(void)

@@ -108,7 +108,7 @@ static int OpenedDevice(void)
     return device;
 }
 
-enum { SKIPPED_OBJECT = 1, ENDED_DEVICE = 2 };   // CallRecord.skipped
+enum { SKIPPED_OBJECT = 1, ENDED_DEVICE = 2, PHOTOS_ONLY = 3 };   // CallRecord.skipped
 
 // The layer tells of each object below a storage that it passed over; the call that failed
 // on it is the last one recorded. It tells too of the object a device ended on at its app
@@ -119,7 +119,7 @@ static void NoteSkipped(LPCWSTR objectId, int call, HRESULT)
     int last = RecordCount() - 1;
     if (last < 0 || DroppedRecords() != 0)
         return;
-    if (call != DEV_ENDS_DEVICE) {
+    if (call < DEV_ENDS_DEVICE) {
         if (RecordAt(last)->method == methods[call])
             RecordAt(last)->skipped = SKIPPED_OBJECT;
         return;
@@ -128,7 +128,7 @@ static void NoteSkipped(LPCWSTR objectId, int call, HRESULT)
     Utf8(objectId, object, sizeof object);
     for (int i = last; i >= 0; i--)
         if (RecordAt(i)->phase == PHASE_DISCOVERY && lstrcmpA(RecordAt(i)->object, object) == 0) {
-            RecordAt(i)->skipped = ENDED_DEVICE;
+            RecordAt(i)->skipped = call == DEV_ENDS_DEVICE ? ENDED_DEVICE : PHOTOS_ONLY;
             return;
         }
 }
@@ -148,7 +148,7 @@ static int KindOf(int i, const int *last, int *noStorage)
         return -1;
     if (r->skipped == ENDED_DEVICE)
         return ENDED;
-    return r->skipped ? SKIPPED : *noStorage || (i == lastCall && Trouble(r, 1)) ? ENDED : NOTED;
+    return r->skipped == SKIPPED_OBJECT ? SKIPPED : *noStorage || (i == lastCall && Trouble(r, 1)) ? ENDED : NOTED;
 }
 
 // "device N (ID)" and what went wrong on the call.
@@ -168,16 +168,26 @@ static void Describe(const CallRecord *r, int noStorage, char *device, char *wha
                       KeyName(r->keyErrors[k].pid), HrText(r->keyErrors[k].code));
 }
 
+// The storage listing a phone sharing only its photos answered (-1: none), as the layer told.
+static int PhotosOnlyRecord(void)
+{
+    for (int i = 0; i < RecordCount(); i++)
+        if (RecordAt(i)->skipped == PHOTOS_ONLY)
+            return i;
+    return -1;
+}
+
 // A line for each discovery call that went wrong: LABEL for those that ended a device, then
-// "noted" and "skipped" (no line without a LABEL). With verdictToo, the first device that
-// showed no storage (Tessaly's own message then asks to unlock it), or else the first that
-// ended, makes the verdict. Returns how many ended a device.
+// "noted" and "skipped" (no line without a LABEL). With verdictToo, the verdict ranks as
+// Tessaly's messages do: a device that ended at its app folder, then one that showed no storage
+// (unlock it), then one that shares only its photos, then the first that ended. Returns how many
+// ended a device.
 static int PrintTrouble(int verdictToo, const char *label)
 {
     static int last[MAX_PROBE_DEVICES + 1];   // the last discovery call on each device ([0]: none)
     const char *labels[KINDS] = { label, "noted", "skipped" };
     char device[DEV_PATH_CHARS * 3 + 32], what[DEV_PATH_CHARS * 3];   // a call's line is under 200
-    int shown[KINDS] = { 0 }, verdict = -1, verdictNoStorage = 0, noStorage, ended = 0;
+    int shown[KINDS] = { 0 }, verdict = -1, verdictRank = 0, noStorage, ended = 0;
     for (int i = 0; i < RecordCount(); i++)
         if (RecordAt(i)->phase == PHASE_DISCOVERY)
             last[RecordAt(i)->device + 1] = i;
@@ -185,17 +195,22 @@ static int PrintTrouble(int verdictToo, const char *label)
         if (KindOf(i, last, &noStorage) != ENDED)
             continue;
         ended++;
-        if (verdict < 0 || noStorage > verdictNoStorage) {
+        int rank = RecordAt(i)->skipped == ENDED_DEVICE ? 3 : noStorage ? 2 : 1;
+        if (rank > verdictRank) {
             verdict = i;
-            verdictNoStorage = noStorage;
+            verdictRank = rank;
         }
     }
     if (label == NULL)
         return ended;
-    if (verdictToo && verdict >= 0) {
-        Describe(RecordAt(verdict), verdictNoStorage, device, what);
+    int photos = PhotosOnlyRecord();
+    if (verdictToo && photos >= 0 && verdictRank < 2) {
+        Describe(RecordAt(photos), 0, device, what);
+        Out("verdict: not found: %s: photos only: set its USB connection to File transfer, and try again\r\n", device);
+    } else if (verdictToo && verdict >= 0) {
+        Describe(RecordAt(verdict), verdictRank == 2, device, what);
         Out("verdict: not found: %s: %s\r\n", device,
-            verdictNoStorage ? "no storage: unlock the handheld, set its USB connection to File transfer, and try again"
+            verdictRank == 2 ? "no storage: unlock the handheld, set its USB connection to File transfer, and try again"
                              : what);
     }
     for (int kind = 0; kind < KINDS; kind++) {
@@ -309,7 +324,7 @@ void ReportWalk(const SetupFacts *setup, WalkFacts *walk, int writeTest)
         return;
     }
     int first = setup->root[0] == '\0' && setup->driveWithFile[0] == '\0';
-    if (PrintTrouble(0, NULL) > 0) {
+    if (PrintTrouble(0, NULL) > 0 || PhotosOnlyRecord() >= 0) {
         PrintTrouble(first, "reason");
         return;
     }

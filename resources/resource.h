@@ -12,5 +12,6 @@
 #define IDS_APP_FOLDER_UNREADABLE 206   // no settings file, and a handheld's app folder could not be read
 #define IDS_CANNOT_READ 207   // the dialog could not read the settings file
 #define IDS_ALREADY_RUNNING 208   // a start with a name waited in vain for the running one to end
+#define IDS_PHOTOS_ONLY 209   // no settings file, and a handheld shares only its photos
 
 #endif

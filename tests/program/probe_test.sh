@@ -120,6 +120,12 @@ has "verdict: not found: no folder Corvane holding Corvane_Info.ini on any devic
 grep -q '^skipped: device 1 .* on o2 answered 0x8007001F' <<<"$REPORT" && pass "the skipped folder is noted after a not found too" ||
   fail "no skipped line for the Android folder after the not found: $(grep '^skipped\|^verdict' <<<"$REPORT" | tr '\n' '|')"
 
+CASE="phone in photo mode"
+probe "$SCENARIOS/photo_mode.scenario"
+has 'verdict: not found: device 1 (\\?\usb#vid_18d1&pid_4ee2#photos): photos only: set its USB connection to File transfer, and try again' \
+  "the verdict names the phone that shares only its photos, with Tessaly's advice"
+expect "$(grep -c '^verdict' <<<"$REPORT")" 1 "one verdict, and no full walk after it"
+
 CASE="app folder that cannot be listed"
 # The app folder refuses its listing, and a copy in Documents follows: the device ends there.
 probe "$(scenario $'device \\\\?\\usb#twoapps\nstorage Internal storage\nfile Internal storage/Corvane/Corvane_Info.ini\n[Corvane]\nName=First\n.\nfile Internal storage/Documents/Corvane/Corvane_Info.ini\n[Corvane]\nName=Copy\n.\nlisting-fails 8007001F Internal storage/Corvane\n')"

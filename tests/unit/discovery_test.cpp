@@ -660,12 +660,13 @@ struct Skipped {
 std::vector<Skipped> g_skipped;
 void RecordSkipped(LPCWSTR objectId, int call, HRESULT reason)
 {
-    g_skipped.push_back({Narrow(objectId), call, reason});
+    if (call < DEV_ENDS_DEVICE)   // what the walk passes over, not what it tells of a device
+        g_skipped.push_back({Narrow(objectId), call, reason});
 }
 
 TEST_F(DiscoveryTest, PhonesAsUsersBringThemAreFoundOrToldApart)
 {
-    enum Layout { Locked, Bare, Handheld, MusicOnTop, AndroidRefused, NameUnreadable };
+    enum Layout { Locked, Bare, Handheld, MusicOnTop, AndroidRefused, NameUnreadable, PhotoMode, PhotosAndMore };
     struct Case {
         const char *why;
         std::vector<Layout> devices;   // in the manager's order
@@ -673,6 +674,7 @@ TEST_F(DiscoveryTest, PhonesAsUsersBringThemAreFoundOrToldApart)
         int storageHidden;
         const wchar_t *skipped;        // the object passed over on the winner, or null
         int call;
+        int photosOnly = 0;            // a storage showed nothing but DCIM and Pictures (message 209)
     };
     const Case cases[] = {
         {"a locked phone alone", {Locked}, -1, 1, nullptr, 0},
@@ -685,6 +687,10 @@ TEST_F(DiscoveryTest, PhonesAsUsersBringThemAreFoundOrToldApart)
          DEV_SKIP_LISTING},
         {"a folder's name cannot be read, before the app folder", {NameUnreadable}, 0, 0, L"Internal storage\\Android",
          DEV_SKIP_NAME_READ},
+        {"a phone in photo mode alone", {PhotoMode}, -1, 0, nullptr, 0, 1},
+        {"a phone in photo mode beside a locked one: both are told", {Locked, PhotoMode}, -1, 1, nullptr, 0, 1},
+        {"a phone in photo mode before the handheld", {PhotoMode, Handheld}, 1, 0, nullptr, 0, 0},
+        {"DCIM and Pictures beside another folder is no photo mode", {PhotosAndMore}, -1, 0, nullptr, 0, 0},
     };
     DevSkippedObject = RecordSkipped;
     for (const Case &c : cases) {
@@ -700,6 +706,12 @@ TEST_F(DiscoveryTest, PhonesAsUsersBringThemAreFoundOrToldApart)
             int d = DevsimAddDevice(pnp.c_str());
             int storage = DevsimAddStorage(d, L"Internal storage");
             DevsimSetFilesRefuseListing(d, true);
+            if (c.devices[i] == PhotoMode || c.devices[i] == PhotosAndMore) {
+                DevsimAddFile(d, Folders(d, storage, {L"DCIM", L"Camera"}), L"IMG_0001.jpg", "jpeg");
+                DevsimAddFolder(d, storage, L"pictures");   // the name folds as any other
+                if (c.devices[i] == PhotosAndMore) DevsimAddFolder(d, storage, L"Music");
+                continue;
+            }
             if (c.devices[i] == MusicOnTop) {
                 DevsimAddFile(d, storage, L"song.mp3", "ID3");
                 DevsimAddFile(d, storage, L"clip.mp4", "ftyp");
@@ -720,6 +732,7 @@ TEST_F(DiscoveryTest, PhonesAsUsersBringThemAreFoundOrToldApart)
                       DevsimFind(c.winner, L"Internal storage\\Corvane\\Corvane_Info.ini"));
         EXPECT_EQ(c.winner >= 0 ? 0 : c.storageHidden, DevStorageHidden())
             << "whether a phone that shows no storage is told apart (found: never)";
+        EXPECT_EQ(c.photosOnly, DevPhotosOnly()) << "whether a phone that shares only its photos is told apart";
         for (const wchar_t *file : {L"Internal storage\\song.mp3", L"Internal storage\\clip.mp4"})
             if (c.winner >= 0 && DevsimFind(c.winner, file) >= 0)
                 EXPECT_EQ(0, DevsimCallCountFor("IPortableDeviceContent::EnumObjects",
