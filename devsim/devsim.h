@@ -91,10 +91,11 @@ void DevsimReconnect(int device);
 // A download stream's Read that delivers fewer bytes than asked (the last chunk, and the empty
 // read at the end) answers S_FALSE instead of S_OK, as many drivers do.
 void DevsimSetReadsEndWithSFalse(int device, bool on);
-// A download cut short on a flaky link: the nth IStream::Read of any download stream, counted
-// from now, delivers half of what it would (rounded down) with S_OK, and that stream then ends
-// (every later Read gives 0 bytes with S_OK) although WPD_OBJECT_SIZE says more. Reads a rule or
-// the pulled cable fails are not counted. 0 turns it off.
+// A download cut short on a flaky link: the nth IStream::Read of any download stream (or READ_DATA
+// of a transfer to the host), counted from now, delivers half of what it would (rounded down) with
+// S_OK, and that stream then ends (every later Read gives 0 bytes with S_OK; the transfer's end
+// answers OK) although WPD_OBJECT_SIZE (the transfer's total) says more. Reads a rule or the
+// pulled cable fails are not counted. 0 turns it off.
 void DevsimCutReadAt(long nth);
 // The file whose absence devsim watches: a '\'-separated path of exact names from DEVICE, as
 // DevsimFind takes it (null: none). A request (see SimIsRequest) counts when the path names no

@@ -1413,7 +1413,11 @@ TEST_F(DevsimTest, TransfersMoveTheirDataInChunksAndEachMustBeEnded)
     EXPECT_EQ((std::vector<DWORD>{2, 1}), DevsimWriteSizes()) << "the sizes WRITE_DATA gave";
     Operation(dev, 0x1009, {5}, TO_HOST, "", 7, false);
     EXPECT_EQ(1, DevsimUnfinishedTransfers()) << "a transfer never ended is unfinished";
-    Operation(dev, 0x1009, {5}, TO_HOST, "", 2, true);
+    DevsimCutReadAt(2);
+    Mtp cut = Operation(dev, 0x1009, {5}, TO_HOST, "", 4, true);
+    EXPECT_EQ(28u, cut.total);
+    EXPECT_EQ(6u, cut.data.size()) << "a link cut at the second read delivers half of it, then nothing";
+    EXPECT_EQ(Hex(0x2001), Hex(cut.response)) << "the device says all is well";
     EXPECT_EQ(1, DevsimUnfinishedTransfers()) << "a transfer read to its end and ended is finished";
 
     // Commands the driver refuses: E_INVALIDARG for a read without its buffer, a write past the
