@@ -109,6 +109,22 @@ void DevDigestAdd(DevDigest *digest, const BYTE *bytes, DWORD count);
 int DevDigestEqual(const DevDigest *a, const DevDigest *b);
 // A read that gave fewer bytes than the object's size: never taken for the file.
 #define DEV_E_INCOMPLETE MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0E03)
+// Where a read's bytes go: written to the local file, or compared with it from where it stands,
+// and digested; without a file, the first bytes are kept in local as far as they fit. A failure on
+// this side or a difference only stops the use of the bytes: the read goes on to its end.
+struct DevReadSink {
+    HANDLE file;
+    BOOL compare;
+    BOOL differs;
+    HRESULT desktop;
+    DevDigest digest;
+    BYTE local[1024];
+};
+void DevSinkStart(DevReadSink *sink, HANDLE file, BOOL compare);
+void DevSinkTake(DevReadSink *sink, const BYTE *bytes, DWORD count);   // at most 1024 bytes
+// A read that ended with hr: the failure on this side, else S_FALSE when the bytes differ from the
+// file's (or the file holds more), else hr.
+HRESULT DevSinkEnd(DevReadSink *sink, HRESULT hr);
 // The object's bytes, read until the stream gives none, into a new local file; size is what
 // the device says the object holds. A failure leaves no local file. *seen (when asked): what was read.
 HRESULT DownloadObject(IPortableDeviceContent *content, LPCWSTR objectId, ULONGLONG size, LPCWSTR localPath,
