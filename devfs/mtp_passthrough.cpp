@@ -281,7 +281,6 @@ static HRESULT PropertyValue(MtpOperation *op, DWORD handle, DWORD property)
 HRESULT MtpHandleOf(LPCWSTR objectId, LPCWSTR name, DWORD *handle)
 {
     MtpOperation op = {};
-    WCHAR found[256];
     DWORD number = 0;
     *handle = 0;
     if (objectId == NULL || name == NULL || objectId[0] != L'o' || objectId[1] == L'\0')
@@ -299,15 +298,14 @@ HRESULT MtpHandleOf(LPCWSTR objectId, LPCWSTR name, DWORD *handle)
     HRESULT hr = PropertyValue(&op, number, MTP_OBJECT_FILE_NAME);
     if (FAILED(hr))
         return hr;
-    // An MTP string: the count of UTF-16 units with the terminating NUL, then the units; an
-    // empty string is the count 0 alone.
-    const BYTE *value = op.sink.local;
+    // An MTP string: the count of UTF-16 units with the terminating NUL, then the units (little
+    // endian, as Windows is); an empty string is the count 0 alone. The units move to the start.
+    BYTE *value = op.sink.local;
     DWORD chars = value[0] > 0 ? value[0] - 1u : 0;
     if (op.sink.digest.size >= 1u + 2u * value[0]) {
-        for (DWORD i = 0; i < chars; i++)
-            found[i] = (WCHAR)(value[1 + 2 * i] | value[2 + 2 * i] << 8);
-        found[chars] = L'\0';
-        if (DevNameEqual(found, name)) {
+        MoveMemory(value, value + 1, 2 * chars);
+        ((WCHAR *)value)[chars] = L'\0';
+        if (DevNameEqual((const WCHAR *)value, name)) {
             *handle = number;
             return S_OK;
         }
