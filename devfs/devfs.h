@@ -58,6 +58,7 @@ struct DeviceConnection {
     DWORD busyWaited;                    // milliseconds waited for busy devices in this run
     IPortableDeviceProperties *properties;           // the content's property service, got once
     IPortableDeviceKeyCollection *readKeys;          // name, type and size: every property read, made once
+    int mtpEditAnswer;                   // MtpEditOperations' answer plus 1; 0: not asked of this device
     WorkingCopy workingCopy;
     SearchSlot search[DEV_SEARCH_SLOTS];
 };

@@ -119,6 +119,22 @@ HRESULT DevDigestOfFile(HANDLE file, DevDigest *digest);
 int DevDigestKnown(const DevDigest *digest);
 // A read that gave fewer bytes than the object's size: never taken for the file.
 #define DEV_E_INCOMPLETE MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0E03)
+// Where a read's bytes go: written to the local file, or compared with it from where it stands,
+// and digested; without a file, the first bytes are kept in local as far as they fit. A failure on
+// this side or a difference only stops the use of the bytes: the read goes on to its end.
+struct DevReadSink {
+    HANDLE file;
+    BOOL compare;
+    BOOL differs;
+    HRESULT desktop;
+    DevDigest digest;
+    BYTE local[1024];
+};
+void DevSinkStart(DevReadSink *sink, HANDLE file, BOOL compare);
+void DevSinkTake(DevReadSink *sink, const BYTE *bytes, DWORD count);   // at most 1024 bytes
+// A read that ended with hr: the failure on this side, else S_FALSE when the bytes differ from the
+// file's (or the file holds more), else hr.
+HRESULT DevSinkEnd(DevReadSink *sink, HRESULT hr);
 // The object's bytes, read until the stream gives none, into a new local file; size is what
 // the device says the object holds. A failure leaves no local file. *seen (when asked): what was read.
 HRESULT DownloadObject(IPortableDeviceContent *content, LPCWSTR objectId, ULONGLONG size, LPCWSTR localPath,
@@ -140,6 +156,33 @@ HRESULT CompareObjectWithFile(IPortableDeviceContent *content, LPCWSTR objectId,
                               DevDigest *seen = NULL);
 BOOL DevCopyFileOnDevice(LPCSTR existingPath, LPCSTR newPath, BOOL failIfExists);
 BOOL DevDeleteFileOnDevice(LPCSTR path);
+
+// --- the MTP pass-through (mtp_passthrough.cpp) ---
+// A response other than OK: an HRESULT of the layer's own holding the MTP response code.
+#define DEV_E_MTP_RESPONSE(code) MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, (code) & 0xFFFF)
+// A handle whose object does not carry the name it should: the id does not map to that object.
+#define DEV_E_MTP_HANDLE_MISMATCH MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0E10)
+enum { MTP_EDIT_NOT_LISTED = 0, MTP_EDIT_LISTED = 1, MTP_EDIT_UNANSWERED = 2 };
+// Whether the device lists Android's five edit operations among its vendor operations, asked
+// once per device; MTP_EDIT_UNANSWERED when the driver will not say (then try, and take a
+// refusal as "not supported").
+int MtpEditOperations(void);
+// The device's vendor extension description into out (DEV_PATH_CHARS units, cut to fit).
+HRESULT MtpVendorExtension(WCHAR *out);
+// The MTP handle of a WPD object id, "o" and the handle in hex, once the device's ObjectFileName
+// for that handle equals name (else DEV_E_MTP_HANDLE_MISMATCH). E_INVALIDARG: not of that form.
+HRESULT MtpHandleOf(LPCWSTR objectId, LPCWSTR name, DWORD *handle);
+// The object's size as the device states it now (ObjectSize), not the driver's cached WPD_OBJECT_SIZE.
+HRESULT MtpObjectSize(DWORD handle, ULONGLONG *size);
+// The object's bytes through GetObject, read to the transfer's end: written into file from its
+// start, or with compare compared with the file from its start (S_OK equal, S_FALSE differs).
+// DEV_E_INCOMPLETE when fewer bytes come than the transfer's total. *seen (when asked): what came.
+HRESULT MtpReadObject(DWORD handle, HANDLE file, BOOL compare, DevDigest *seen);
+// Rewrites the object in place with the first size bytes of file: BeginEditObject, TruncateObject
+// to 0, one SendPartialObject from offset 0 (none for no bytes), EndEditObject. *touched stays 0
+// until the truncate is sent: a failure with *touched 0 left the object as it was. Once the edit
+// has begun, EndEditObject is sent on every path.
+HRESULT MtpRewriteInPlace(DWORD handle, HANDLE file, DWORD size, int *touched);
 
 // --- the settings file: read whole, replaced, recovered (replace.cpp) ---
 enum ReplaceOutcome {

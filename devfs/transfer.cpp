@@ -68,6 +68,50 @@ int DevDigestKnown(const DevDigest *digest)
     return digest->size != DEV_SIZE_UNKNOWN;
 }
 
+void DevSinkStart(DevReadSink *sink, HANDLE file, BOOL compare)
+{
+    sink->file = file;
+    sink->compare = compare;
+    sink->differs = FALSE;
+    sink->desktop = S_OK;
+    DevDigestStart(&sink->digest);
+}
+
+void DevSinkTake(DevReadSink *sink, const BYTE *bytes, DWORD count)
+{
+    DWORD done = 0;
+    if (sink->file == NULL) {
+        if (sink->digest.size + count <= sizeof sink->local)
+            CopyMemory(sink->local + sink->digest.size, bytes, count);
+    } else if (FAILED(sink->desktop) || sink->differs) {
+        // Only read on to the end.
+    } else if (!sink->compare) {
+        if (!WriteFile(sink->file, bytes, count, &done, NULL) || done != count)
+            sink->desktop = E_FAIL;
+    } else if (!ReadFile(sink->file, sink->local, count, &done, NULL)) {
+        sink->desktop = E_FAIL;
+    } else if (done != count || memcmp(bytes, sink->local, count) != 0) {
+        // The whole object is read even once it differs: only a complete one is the old file.
+        sink->differs = TRUE;
+    }
+    DevDigestAdd(&sink->digest, bytes, count);
+}
+
+HRESULT DevSinkEnd(DevReadSink *sink, HRESULT hr)
+{
+    if (SUCCEEDED(hr))
+        hr = sink->desktop;
+    if (hr == S_OK && sink->compare && !sink->differs) {
+        // Where the device's bytes end, the local file must end too.
+        DWORD done = 0;
+        if (!ReadFile(sink->file, sink->local, 1, &done, NULL))
+            hr = E_FAIL;
+        else if (done != 0)
+            sink->differs = TRUE;
+    }
+    return hr == S_OK && sink->differs ? S_FALSE : hr;
+}
+
 // Reads the whole object into the open local file, or, with compare, against it: S_OK when
 // written (or equal), S_FALSE when the device's bytes differ from the file's, DEV_E_INCOMPLETE
 // when the stream ends short of the object's size (or the device gives no size to check), else
@@ -82,19 +126,15 @@ static HRESULT StreamObject(IPortableDeviceContent *content, LPCWSTR objectId, U
     IPortableDeviceResources *resources = NULL;
     IStream *stream = NULL;
     DWORD optimal = 0;
+    DevReadSink sink;
     HRESULT hr = content->Transfer(&resources);
     if (SUCCEEDED(hr))
         hr = DevRetryBusy([&] { return resources->GetStream(objectId, WPD_RESOURCE_DEFAULT, STGM_READ, &optimal, &stream); });
     DWORD chunk = ChunkSize(optimal);
     BYTE buffer[TRANSFER_BUFFER];
-    BYTE local[TRANSFER_BUFFER];
-    DevDigest digest;
-    DevDigestStart(&digest);
-    HRESULT desktop = S_OK;   // what went wrong on this side; the stream is read on regardless
-    BOOL differs = FALSE;
+    DevSinkStart(&sink, file, compare);
     while (SUCCEEDED(hr)) {
         ULONG got = 0;
-        DWORD done = 0;
         hr = DevRetryBusy([&] { return stream->Read(buffer, chunk, &got); });
         if (FAILED(hr))
             break;
@@ -105,38 +145,18 @@ static HRESULT StreamObject(IPortableDeviceContent *content, LPCWSTR objectId, U
             hr = DEV_E_INCOMPLETE;   // more than the buffer holds: nothing it says can be trusted
             break;
         }
-        DevDigestAdd(&digest, buffer, got);
-        if (FAILED(desktop) || differs) {
-            // Only read on to the end.
-        } else if (compare) {
-            // The whole object is read even once it differs: only a complete one is the old file.
-            if (!ReadFile(file, local, got, &done, NULL))
-                desktop = E_FAIL;
-            else if (done != got || memcmp(buffer, local, got) != 0)
-                differs = TRUE;
-        } else if (!WriteFile(file, buffer, got, &done, NULL) || done != got) {
-            desktop = E_FAIL;
-        }
+        DevSinkTake(&sink, buffer, got);
     }
-    if (SUCCEEDED(hr))
-        hr = desktop;
-    if (SUCCEEDED(hr) && (size == DEV_SIZE_UNKNOWN || digest.size < size))
+    if (SUCCEEDED(hr) && (size == DEV_SIZE_UNKNOWN || sink.digest.size < size))
         hr = DEV_E_INCOMPLETE;
-    if (SUCCEEDED(hr) && compare && !differs) {
-        // Where the device's bytes end, the local file must end too.
-        DWORD done = 0;
-        if (!ReadFile(file, local, 1, &done, NULL))
-            hr = E_FAIL;
-        else if (done != 0)
-            differs = TRUE;
-    }
+    hr = DevSinkEnd(&sink, hr);
     if (SUCCEEDED(hr) && seen != NULL)
-        *seen = digest;
+        *seen = sink.digest;
     if (stream != NULL)
         stream->Release();
     if (resources != NULL)
         resources->Release();
-    return hr == S_OK && differs ? S_FALSE : hr;
+    return hr;
 }
 
 HRESULT DownloadObject(IPortableDeviceContent *content, LPCWSTR objectId, ULONGLONG size, LPCWSTR localPath,

@@ -20,22 +20,30 @@ Accounts &Books()
 volatile LONG g_live = 0;
 }  // namespace
 
-HRESULT SimCheckRules(const char *method, const wchar_t *objectId, HRESULT *afterActing);   // rules.cpp
+HRESULT SimCheckRules(const SimCallInfo &call, HRESULT *afterActing);   // rules.cpp
 
 HRESULT SimCall(const char *method, const wchar_t *objectId, HRESULT *afterActing)
 {
-    if (SimIsRequest(method)) SimWaitLatency();
+    return SimCallWith(SimCallInfo{method, objectId, std::string(), SimIsRequest(method), nullptr}, afterActing);
+}
+
+HRESULT SimCallWith(const SimCallInfo &call, HRESULT *afterActing)
+{
+    if (call.request) SimWaitLatency();
     DevsimLock lock;
     Accounts &b = Books();
     b.total++;
-    b.perMethod[method]++;
-    std::string entry = method;
-    if (objectId) {
-        b.perObject[std::make_pair(std::string(method), std::wstring(objectId))]++;
-        entry += " " + SimNarrow(objectId);
+    b.perMethod[call.method]++;
+    if (call.operation) b.perMethod[call.operation]++;
+    std::string entry = call.method;
+    if (!call.detail.empty()) entry += " " + call.detail;
+    if (call.objectId) {
+        b.perObject[std::make_pair(std::string(call.method), std::wstring(call.objectId))]++;
+        if (call.operation) b.perObject[std::make_pair(std::string(call.operation), std::wstring(call.objectId))]++;
+        entry += " " + SimNarrow(call.objectId);
     }
     b.log.push_back(entry);
-    return SimCheckRules(method, objectId, afterActing);
+    return SimCheckRules(call, afterActing);
 }
 
 void SimLiveAdd(long delta) { InterlockedExchangeAdd(&g_live, delta); }

@@ -81,6 +81,7 @@ public:
         SimUpload upload;
         upload.device = device;
         upload.parentId = parentId;
+        upload.object.mtpOwned = true;   // made over MTP: the phone's MTP service owns it, not the app
         for (const auto &entry : list) {
             const SimValue &v = entry.second;
             DevsimProperty p{};

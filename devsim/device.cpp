@@ -72,10 +72,10 @@ public:
         pnpId = id;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE SendCommand(const DWORD, IPortableDeviceValues *, IPortableDeviceValues **) override
+    // The MTP pass-through (mtp.cpp).
+    HRESULT STDMETHODCALLTYPE SendCommand(const DWORD, IPortableDeviceValues *params, IPortableDeviceValues **results) override
     {
-        HRESULT hr = SimCall("IPortableDevice::SendCommand");
-        return FAILED(hr) ? hr : E_NOTIMPL;
+        return SimSendCommand(device, readOnly, params, results);
     }
     HRESULT STDMETHODCALLTYPE Content(IPortableDeviceContent **content) override
     {

@@ -12,8 +12,10 @@
 
 // ---- model -------------------------------------------------------------------------
 // Devices are numbered 0, 1, ... in the manager's order. Objects are numbered per device;
-// object 0 is the root "DEVICE". Object ids (the COM-visible strings) follow the device's
-// DevsimIdScheme; with the default scheme they never change and are never reused.
+// object 0 is the root "DEVICE", and an object's number is its MTP handle. Object ids (the
+// COM-visible strings) follow the device's DevsimIdScheme; with the default scheme they are "o"
+// and the handle in upper-case hex, as the platform's MTP driver makes them, and never change.
+// Every object these calls and the scenario files make is the app's (see DevsimOwnedByApp).
 void DevsimReset();                                   // no devices, no rules, counters zero
 int DevsimAddDevice(const wchar_t *pnpId);            // returns the device number
 enum { DEVSIM_ROOT = 0, DEVSIM_NONE = -1 };
@@ -49,8 +51,8 @@ void DevsimSetDeny(int device, DevsimDeny deny);
 // devices hand out a new id, and a device may derive ids from names, so that an old id can
 // come to name another object.
 enum DevsimIdScheme {
-    DEVSIM_IDS_STABLE,               // "o<number>", for good
-    DEVSIM_IDS_REISSUED_ON_RENAME,   // a renamed object gets a fresh id; the old one names nothing
+    DEVSIM_IDS_STABLE,               // "o<handle in hex>", for good
+    DEVSIM_IDS_REISSUED_ON_RENAME,   // a renamed object gets a fresh id "o<number>r<n>"; the old one names nothing
     DEVSIM_IDS_FROM_NAMES,           // "n<parent number>/<name>": the id goes with the name
 };
 void DevsimSetIdScheme(int device, DevsimIdScheme scheme);   // applies to every object, from now on
@@ -86,19 +88,23 @@ void DevsimSetPhantoms(int device, bool on);
 bool DevsimIsPhantom(int device, int object);
 // A phantom named name in the folder parent, as a run cut off before its Commit leaves one.
 int DevsimAddPhantom(int device, int parent, const wchar_t *name);
-// The device is unplugged and plugged in again: its phantoms are gone. Nothing else changes.
+// The device is unplugged and plugged in again: its phantoms are gone, its edit sessions ended,
+// and the driver states every object's current size again. Nothing else changes.
 void DevsimReconnect(int device);
 // A download stream's Read that delivers fewer bytes than asked (the last chunk, and the empty
 // read at the end) answers S_FALSE instead of S_OK, as many drivers do.
 void DevsimSetReadsEndWithSFalse(int device, bool on);
-// A download cut short on a flaky link: the nth IStream::Read of any download stream, counted
-// from now, delivers half of what it would (rounded down) with S_OK, and that stream then ends
-// (every later Read gives 0 bytes with S_OK) although WPD_OBJECT_SIZE says more. Reads a rule or
-// the pulled cable fails are not counted. 0 turns it off.
+// A download cut short on a flaky link: the nth IStream::Read of any download stream (or READ_DATA
+// of a transfer to the host), counted from now, delivers half of what it would (rounded down) with
+// S_OK, and that stream then ends (every later Read gives 0 bytes with S_OK; the transfer's end
+// answers OK) although WPD_OBJECT_SIZE (the transfer's total) says more. Reads a rule or the
+// pulled cable fails are not counted. 0 turns it off.
 void DevsimCutReadAt(long nth);
 // The file whose absence devsim watches: a '\'-separated path of exact names from DEVICE, as
 // DevsimFind takes it (null: none). A request (see SimIsRequest) counts when the path names no
-// complete object (nothing, or a phantom) as it starts, or when what it does makes it so.
+// complete object (nothing, a phantom, or a file a TruncateObject shortened, until the
+// SendPartialObject transfer after it ends or EndEditObject) as it starts, or when what it does
+// makes it so.
 // Requests failed by a pulled cable never reached the device and never count. The count is
 // reset by DevsimResetCounts, the watch by DevsimReset.
 void DevsimWatchFile(int device, const wchar_t *path);
@@ -127,6 +133,51 @@ void DevsimSetStoragesNameless(int device, bool on);
 // Every request to the device (see SimIsRequest; a bulk reply's batch counts as one) waits
 // this many milliseconds before it is answered; 0, the default, answers at once.
 void DevsimSetLatency(DWORD milliseconds);
+// ---- the MTP pass-through ------------------------------------------------------------
+// IPortableDevice::SendCommand answers the WPD_COMMAND_MTP_EXT_... commands as the platform's
+// MTP driver does, with WPD_PROPERTY_COMMON_HRESULT in every result set (the driver's failures
+// go there; the call itself fails only by a rule, a pulled cable or a bad argument). A transfer:
+// EXECUTE_COMMAND_WITH_DATA_TO_READ gives TRANSFER_CONTEXT, TRANSFER_TOTAL_DATA_SIZE and
+// OPTIMAL_TRANSFER_BUFFER_SIZE (the device's read size); READ_DATA takes the context,
+// NUM_BYTES_TO_READ and a TRANSFER_DATA buffer at least that long, and gives NUM_BYTES_READ and
+// the bytes; EXECUTE_COMMAND_WITH_DATA_TO_WRITE takes TRANSFER_TOTAL_DATA_SIZE and gives a
+// context and the device's write size; WRITE_DATA takes NUM_BYTES_TO_WRITE and TRANSFER_DATA and
+// gives NUM_BYTES_WRITTEN (more than the total is refused); END_DATA_TRANSFER gives RESPONSE_CODE
+// and RESPONSE_PARAMS, as EXECUTE_COMMAND_WITHOUT_DATA_PHASE does at once. Unknown commands
+// answer E_NOTIMPL, unknown contexts E_INVALIDARG.
+// Operations, as Android's server does them (handle = object number; storages have the storage
+// id number << 16 | 1 and no handle): GetStorageIDs 0x1004; GetObjectHandles 0x1007 (storage or
+// 0xFFFFFFFF, format ignored, parent 0 for all, 0xFFFFFFFF for the top level, or a folder);
+// GetObject 0x1009; GetObjectPropValue 0x9803 of ObjectFileName 0xDC07, ObjectSize 0xDC04 and
+// ParentObject 0xDC0B; and Android's five: GetPartialObject64 0x95C1, SendPartialObject 0x95C2
+// (bytes applied as each WRITE_DATA arrives; fewer than announced answer 0x2007 at the end),
+// TruncateObject 0x95C3, BeginEditObject 0x95C4 (a file only: a folder or a phantom answer
+// 0x2002, an unknown handle 0x2009, one already being edited 0x2002) and EndEditObject 0x95C5.
+// TruncateObject, SendPartialObject and EndEditObject answer 0x2002 outside an edit of that
+// handle; GetObject of a phantom or a folder answers 0x2002. In a read-only session the four edit
+// operations answer E_ACCESSDENIED. Any other operation answers 0x2005.
+// WPD_OBJECT_SIZE (GetValues, bulk reads) keeps stating an object's size from before its first
+// edit until DevsimReconnect; ObjectSize and every read give the bytes as they are.
+enum DevsimEditOps {
+    DEVSIM_EDIT_ABSENT,       // the default: the vendor-operation list lacks the five; they answer 0x2005
+    DEVSIM_EDIT_LISTED,       // listed and working
+    DEVSIM_EDIT_UNANSWERED,   // GET_SUPPORTED_VENDOR_OPCODES answers E_NOTIMPL; the five work
+};
+// Also what GET_VENDOR_EXTENSION_DESCRIPTION says: "microsoft.com: 1.0; android.com: 1.0;" where
+// the five work, else "microsoft.com: 1.0;". Neither query is a request: the driver answers
+// both from what it learnt at connect.
+void DevsimSetEditOperations(int device, DevsimEditOps mode);
+// Edits answer OK but drop every byte beyond the object's length when BeginEditObject came.
+void DevsimSetGrowthLies(int device, bool on);
+// Whether the object belongs to the app: false for an object an upload made (its owner is the
+// phone's MTP service); a rename or an in-place edit keeps the owner.
+bool DevsimOwnedByApp(int device, int object);
+// Transfers begun (EXECUTE_..._WITH_DATA_...) and never ended, plus transfers to the host ended
+// while the device had more to send: each can wedge a real phone.
+long DevsimUnfinishedTransfers();
+// The HRESULT a rule gives to make an MTP operation answer an MTP response code instead of failing.
+#define DEVSIM_MTP_RESPONSE(code) MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, (code))
+
 // Method names are "Interface::Method", e.g. "IPortableDeviceContent::EnumObjects",
 // "IEnumPortableDeviceObjectIDs::Next", "IStream::Write", "IPortableDeviceValues::SetGuidValue",
 // "IPortableDeviceManager::GetDevices", and "CoCreateInstance:<class>" for class creation
@@ -136,11 +187,20 @@ void DevsimSetLatency(DWORD milliseconds);
 // may be active. The id a call concerns: Open the PnP id; EnumObjects, Next, Skip, Reset,
 // Clone the parent listed; GetValues, SetValues, GetSupportedProperties, GetStream and a download
 // stream's methods the object; CreateObjectWithPropertiesAndData the parent id set in the
-// values; Delete the first id of the collection; upload streams and value sets none.
+// values; Delete the first id of the collection; SendCommand the object of the operation's
+// handle ("o" and the first parameter in hex, for the operations whose first parameter is a
+// handle, and for each command of its transfer); upload streams and value sets none.
 // A failing call returns before it does or writes anything.
 // With DEVSIM_AFTER_ACTING the call first does what it was asked (SetValues renames,
-// Delete deletes, Commit creates, Write stores) and then answers hr, as a device whose
-// answer was lost or timed out; other methods then fail before acting.
+// Delete deletes, Commit creates, Write stores; SendCommand: an operation without data, a
+// WRITE_DATA, an END_DATA_TRANSFER) and then answers hr, as a device whose answer was lost or
+// timed out; other methods then fail before acting.
+// "MTP::<operation>" (e.g. "MTP::BeginEditObject", "MTP::0x9999" for one devsim does not know)
+// targets one MTP operation: the rule counts the operation's execute commands and fails that
+// SendCommand; with DEVSIM_AFTER_ACTING an operation with a data phase fails at its
+// END_DATA_TRANSFER, once its data went across. An hr of DEVSIM_MTP_RESPONSE(code) makes the
+// operation answer that response code (its data phase empty) instead of failing the call.
+// Operations are counted by DevsimCallCount("MTP::<operation>") too, outside DevsimTotalCalls.
 enum DevsimWhen { DEVSIM_BEFORE_ACTING, DEVSIM_AFTER_ACTING };
 void DevsimFailCall(const char *method, int nth, HRESULT hr, const wchar_t *objectId = nullptr,
                     DevsimWhen when = DEVSIM_BEFORE_ACTING);
@@ -154,8 +214,8 @@ void DevsimPullCableAfter(long calls);
 void DevsimClearRules();
 // Busy answers, as a device gives them while another program uses it: HRESULT_FROM_WIN32(
 // ERROR_BUSY) before acting, to requests only (Open, EnumObjects, Next, GetValues, SetValues,
-// Delete, CreateObjectWithPropertiesAndData, GetStream and the streams' Read, Write, Commit),
-// counted from now. DevsimBusyAt: requests k to k + times - 1; DevsimBusyEvery: every nth
+// Delete, CreateObjectWithPropertiesAndData, GetStream and the streams' Read, Write, Commit, and
+// SendCommand's EXECUTE_... commands: one request per MTP operation), counted from now. DevsimBusyAt: requests k to k + times - 1; DevsimBusyEvery: every nth
 // request that reaches the phone, Next not counted (1: all of them); 0 turns either off.
 void DevsimBusyAt(long k, long times);
 void DevsimBusyEvery(long n);
@@ -201,7 +261,10 @@ long DevsimCallCount(const char *method);                            // all obje
 long DevsimCallCountFor(const char *method, const wchar_t *objectId);
 long DevsimTotalCalls();                                             // every counted call
 void DevsimResetCounts();                                            // counters and records only
-std::vector<std::string> DevsimCallLog();                            // "Interface::Method objectId" in order
+// "Interface::Method objectId" in order; SendCommand's entries name the command between: the
+// operation for an execute ("IPortableDevice::SendCommand 0x95C4 o1F"), "0x1009 read", "0x95C2 write"
+// or "0x95C2 end" for its transfer, "vendor-opcodes", "vendor-extension", or "command PID".
+std::vector<std::string> DevsimCallLog();
 long DevsimLiveObjects();                                            // devsim COM objects alive
 struct DevsimOpenRecord {
     std::wstring pnpId;
@@ -210,8 +273,8 @@ struct DevsimOpenRecord {
     HRESULT result;
 };
 std::vector<DevsimOpenRecord> DevsimOpens(int device);
-std::vector<DWORD> DevsimReadSizes();     // sizes asked of IStream::Read on download streams
-std::vector<DWORD> DevsimWriteSizes();    // sizes given to IStream::Write on upload streams
+std::vector<DWORD> DevsimReadSizes();     // sizes asked of IStream::Read on download streams, and by READ_DATA
+std::vector<DWORD> DevsimWriteSizes();    // sizes given to IStream::Write on upload streams, and to WRITE_DATA
 long long DevsimBytesRead();
 long long DevsimBytesWritten();
 // Properties given to CreateObjectWithPropertiesAndData, in the order they were set.
@@ -256,15 +319,19 @@ void DevsimRevokeMallocSpy();
 //   files-refuse-listing         listings of files fail (DevsimSetFilesRefuseListing)
 //   listing-fails HRESULT PATH   every listing of the object at PATH (none: DEVICE) fails with HRESULT (hex)
 //   nameless-storages            storages give no file name (DevsimSetStoragesNameless)
+//   edit-ops listed|unanswered|absent   Android's edit operations (DevsimSetEditOperations)
+//   growth-lies                  edits drop bytes beyond the old length (DevsimSetGrowthLies)
+//   mtp-owned PATH               the object at PATH (made already) belongs to the MTP service
 // A PATH's first component is a storage when a deeper line creates it implicitly. File
 // content lines each end with CRLF. The server DLL without DEVSIM_SCENARIO serves the demo
 // handheld (DevsimAddDemoHandheld) under the PnP id "\\?\usb#devsim#demo".
-// The state written back uses the same statements (files as "hex", phantoms as "phantom") and adds
+// The state written back uses the same statements (files as "hex", phantoms as "phantom", an
+// object an upload made followed by "mtp-owned") and adds
 //   count METHOD N               for every method called
 bool DevsimLoadScenario(const char *path);
 bool DevsimSaveState(const char *path);
-// When set (non-empty), the state is saved there after every Commit, Delete and rename, and
-// whenever a phantom is listed or dropped.
+// When set (non-empty), the state is saved there after every Commit, Delete and rename, every
+// change an MTP edit operation makes, and whenever a phantom is listed or dropped.
 void DevsimSetStatePath(const char *path);
 
 #endif

@@ -23,6 +23,12 @@ struct SimObject {
     bool phantom = false;        // listed since its upload began, never filled (DevsimSetPhantoms)
     HRESULT listingFails = S_OK; // what every EnumObjects of it answers (DevsimSetListingFails)
     std::vector<int> children;   // device order, deleted ones included
+    bool mtpOwned = false;       // made by an upload, so owned by the phone's MTP service, not the app
+    bool editing = false;        // between BeginEditObject and EndEditObject
+    size_t editBase = 0;         // its length when the edit began (DevsimSetGrowthLies)
+    bool cut = false;            // shortened by a TruncateObject and not yet written again
+    bool sizeCached = false;     // edited since the last reconnect: the driver still states cachedSize
+    ULONGLONG cachedSize = 0;
 };
 
 struct SimDevice {
@@ -48,6 +54,8 @@ struct SimDevice {
     bool readsEndSFalse = false;         // a short download read answers S_FALSE
     bool filesRefuseListing = false;     // EnumObjects of anything but DEVICE, a storage or a folder fails
     bool storagesNameless = false;       // storages report no WPD_OBJECT_ORIGINAL_FILE_NAME
+    DevsimEditOps editOps = DEVSIM_EDIT_ABSENT;   // Android's edit operations (DevsimSetEditOperations)
+    bool growthLies = false;             // edits answer OK and drop bytes beyond the old length
 };
 
 struct SimState {
@@ -102,6 +110,17 @@ void SimWatchResetCount();
 // A method that changes the device passes afterActing: a rule that lets the call act and
 // then fail leaves its failure there, for the method to answer once it has acted.
 HRESULT SimCall(const char *method, const wchar_t *objectId = nullptr, HRESULT *afterActing = nullptr);
+// A counted call described in full: the log shows detail between the method and the object id;
+// request says whether it crosses to the device; operation ("MTP::<name>", or none) is the MTP
+// operation it runs, counted apart (not in the total) and targeted by rules of that name too.
+struct SimCallInfo {
+    const char *method;
+    const wchar_t *objectId;
+    std::string detail;
+    bool request;
+    const char *operation;
+};
+HRESULT SimCallWith(const SimCallInfo &call, HRESULT *afterActing);
 bool SimIsRequest(const char *method);   // a call that crosses to the device
 void SimLiveAdd(long delta);
 void SimRecordRead(DWORD requested, DWORD delivered);
@@ -131,6 +150,7 @@ struct SimValue {
     PROPERTYKEY key{};         // VT_UNKNOWN is not kept; keys are stored as their own type
     float real = 0;            // VT_R4
     std::string bytes;         // VT_VECTOR | VT_UI1
+    std::vector<SimValue> items;   // VT_UNKNOWN: a PropVariant collection, kept as a copy of its items
 };
 bool SimValueFromPropVariant(const PROPVARIANT *in, SimValue *out);
 HRESULT SimValueToPropVariant(const SimValue &in, PROPVARIANT *out);   // CoTaskMemAlloc for callers
@@ -145,6 +165,30 @@ bool SimReadValues(IUnknown *values, SimValueList *out);
 bool SimReadKeys(IUnknown *keys, std::vector<PROPERTYKEY> *out);
 bool SimReadPropVariants(IUnknown *collection, std::vector<SimValue> *out);
 bool SimKeyEqual(const PROPERTYKEY &a, const PROPERTYKEY &b);
+
+// ---- the MTP pass-through (mtp.cpp: commands and transfers; mtp_operations.cpp: the operations) ----
+// IPortableDevice::SendCommand of an opened device.
+HRESULT SimSendCommand(int device, bool readOnly, IPortableDeviceValues *params, IPortableDeviceValues **results);
+enum SimMtpData { SIM_MTP_NO_DATA, SIM_MTP_TO_HOST, SIM_MTP_TO_DEVICE };
+// An operation's name ("GetObject"; null for one the device does not know) and its data phase.
+const char *SimMtpName(DWORD code);
+SimMtpData SimMtpDataOf(DWORD code);
+// What an operation answers: a failure of the driver (its HRESULT), or the response code with its
+// parameters and, towards the host, the data.
+struct SimMtpAnswer {
+    HRESULT driver = S_OK;
+    WORD response = 0x2001;
+    std::vector<DWORD> params;
+    std::string data;
+};
+// Runs an operation on the device as Android's server does, under DevsimLock. SendPartialObject
+// only checks here that it may write; its bytes come with SimMtpWrite and its end with SimMtpSent.
+SimMtpAnswer SimMtpRun(int device, bool readOnly, DWORD code, const std::vector<DWORD> &params);
+// Bytes of a SendPartialObject at position of the object the handle names, as far as the device takes them.
+void SimMtpWrite(int device, DWORD handle, ULONGLONG position, const std::string &bytes);
+void SimMtpSent(int device, DWORD handle);   // its transfer ended: the object is whole again
+bool SimMtpResponseOf(HRESULT hr, WORD *code);   // a DEVSIM_MTP_RESPONSE from a rule
+void SimMtpClearTransfers();
 
 // ---- the device's COM objects ----------------------------------------------------------
 IPortableDeviceManager *SimNewManager();

@@ -1,4 +1,5 @@
 // The simulated devices: object trees built by tests or scenarios and changed by the layer.
+#include <wchar.h>
 #include "devsim_internal.h"
 
 static CRITICAL_SECTION *SimLockSection()
@@ -32,7 +33,9 @@ static std::wstring SimNewId(const SimDevice &d, int object, const SimObject &o,
         return L"n" + std::to_wstring(o.parent) + L"/" + o.name;
     if (renamed && d.idScheme == DEVSIM_IDS_REISSUED_ON_RENAME)
         return L"o" + std::to_wstring(object) + L"r" + std::to_wstring(d.reissued);
-    return L"o" + std::to_wstring(object);
+    wchar_t id[16];
+    swprintf(id, 16, L"o%X", (unsigned)object);   // the MTP driver's own form: the handle in hex
+    return id;
 }
 
 static void SimAssignId(SimDevice *d, int object, bool renamed)
@@ -148,6 +151,7 @@ void DevsimReset()
     Sim().ftmMissing = false;
     SimResetRules();
     SimWatchClear();
+    SimMtpClearTransfers();
     DevsimResetCounts();
 }
 
@@ -327,6 +331,25 @@ void DevsimSetRenameLies(int device, bool on)
 {
     DevsimLock lock;
     if (SimDevice *d = SimFindDevice(device)) d->renameLies = on;
+}
+
+void DevsimSetEditOperations(int device, DevsimEditOps mode)
+{
+    DevsimLock lock;
+    if (SimDevice *d = SimFindDevice(device)) d->editOps = mode;
+}
+
+void DevsimSetGrowthLies(int device, bool on)
+{
+    DevsimLock lock;
+    if (SimDevice *d = SimFindDevice(device)) d->growthLies = on;
+}
+
+bool DevsimOwnedByApp(int device, int object)
+{
+    DevsimLock lock;
+    SimObject *o = SimFindObject(device, object);
+    return o && !o->mtpOwned;
 }
 
 void DevsimSetIdScheme(int device, DevsimIdScheme scheme)

@@ -32,13 +32,18 @@ void DevsimSetPhantoms(int device, bool on)
 
 bool DevsimIsPhantom(int device, int object) { return SimIsLivePhantom(device, object); }
 
-// The server restarts and forgets every pending handle; the files themselves stay.
+// The server restarts and forgets every pending handle and edit; the files themselves stay, and
+// the driver reads every size anew.
 void DevsimReconnect(int device)
 {
     DevsimLock lock;
     SimDevice *d = SimFindDevice(device);
     if (!d) return;
-    for (size_t i = 0; i < d->objects.size(); i++) SimDropPhantom(device, (int)i);
+    for (size_t i = 0; i < d->objects.size(); i++) {
+        SimDropPhantom(device, (int)i);
+        SimObject &o = d->objects[i];
+        o.editing = o.cut = o.sizeCached = false;
+    }
 }
 
 int DevsimAddPhantom(int device, int parent, const wchar_t *name)

@@ -43,7 +43,7 @@ SimValueList SimObjectProperties(int device, int object)
     }
     SimValue size;
     size.type = VT_UI8;
-    size.number = o->data.size();
+    size.number = o->sizeCached ? o->cachedSize : o->data.size();   // the driver's cache, stale after an edit
     list.push_back(std::make_pair(WPD_OBJECT_SIZE, size));
     return list;
 }

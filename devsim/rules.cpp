@@ -54,15 +54,17 @@ bool SimIsRequest(const char *method)
     return false;
 }
 
-HRESULT SimCheckRules(const char *method, const wchar_t *objectId, HRESULT *afterActing)
+HRESULT SimCheckRules(const SimCallInfo &call, HRESULT *afterActing)
 {
     DevsimLock lock;
     Rules &r = Script();
+    const char *method = call.method;
+    const wchar_t *objectId = call.objectId;
     HRESULT result = S_OK;
     if (afterActing) *afterActing = S_OK;
     if (r.pullAfter >= 0 && ++r.pullSeen > r.pullAfter) return HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
-    SimWatchCallStarts(SimIsRequest(method));   // past the pulled cable: the call reached the device
-    if (SimIsRequest(method) && (r.busyTimes > 0 || r.busyEvery > 0)) {
+    SimWatchCallStarts(call.request);   // past the pulled cable: the call reached the device
+    if (call.request && (r.busyTimes > 0 || r.busyEvery > 0)) {
         long n = ++r.requestsSeen;
         if (r.busyTimes > 0 && n >= r.busyFrom && n < r.busyFrom + r.busyTimes) return HRESULT_FROM_WIN32(ERROR_BUSY);
         // Next is served from the listing the driver already holds: the phone is not asked.
@@ -71,7 +73,7 @@ HRESULT SimCheckRules(const char *method, const wchar_t *objectId, HRESULT *afte
             return HRESULT_FROM_WIN32(ERROR_BUSY);
     }
     for (CallRule &rule : r.calls) {
-        if (rule.method != method) continue;
+        if (rule.method != method && !(call.operation && rule.method == call.operation)) continue;
         if (!rule.anyObject && (!objectId || rule.objectId != objectId)) continue;
         rule.seen++;
         if (rule.seen != rule.nth) continue;

@@ -154,6 +154,21 @@ bool DevsimLoadScenario(const char *path)
             DevsimSetFilesRefuseListing(device, true);
         } else if (word == "nameless-storages") {
             DevsimSetStoragesNameless(device, true);
+        } else if (word == "edit-ops") {
+            if (rest == "listed") DevsimSetEditOperations(device, DEVSIM_EDIT_LISTED);
+            else if (rest == "unanswered") DevsimSetEditOperations(device, DEVSIM_EDIT_UNANSWERED);
+            else if (rest == "absent") DevsimSetEditOperations(device, DEVSIM_EDIT_ABSENT);
+            else return false;
+        } else if (word == "growth-lies") {
+            DevsimSetGrowthLies(device, true);
+        } else if (word == "mtp-owned") {
+            // mtp-owned PATH: the object must exist already.
+            std::wstring path = SimWide(rest);
+            for (wchar_t &c : path)
+                if (c == L'/') c = L'\\';
+            SimObject *o = SimFindObject(device, DevsimFind(device, path.c_str()));
+            if (!o || rest.empty()) return false;
+            o->mtpOwned = true;
         } else if (word == "listing-fails") {
             // listing-fails HRESULT PATH: the object must exist already; no PATH is DEVICE.
             unsigned long hr = 0;
@@ -270,6 +285,7 @@ static void SimSaveTree(FILE *f, int device, int object, const std::string &pref
             for (unsigned char b : o.data) fprintf(f, "%02x", b);
             fputc('\n', f);
         }
+        if (o.mtpOwned) fprintf(f, "mtp-owned %s\n", path.c_str());
         if (FAILED(o.listingFails)) fprintf(f, "listing-fails %08lX %s\n", (unsigned long)o.listingFails, path.c_str());
         SimSaveTree(f, device, c, path);
     }
@@ -301,6 +317,9 @@ bool DevsimSaveState(const char *path)
         if (dev.readsEndSFalse) fprintf(f, "reads-end-sfalse\n");
         if (dev.filesRefuseListing) fprintf(f, "files-refuse-listing\n");
         if (dev.storagesNameless) fprintf(f, "nameless-storages\n");
+        static const char *editWords[] = {"absent", "listed", "unanswered"};
+        if (dev.editOps != DEVSIM_EDIT_ABSENT) fprintf(f, "edit-ops %s\n", editWords[dev.editOps]);
+        if (dev.growthLies) fprintf(f, "growth-lies\n");
         if (FAILED(dev.objects[DEVSIM_ROOT].listingFails))
             fprintf(f, "listing-fails %08lX\n", (unsigned long)dev.objects[DEVSIM_ROOT].listingFails);
         SimSaveTree(f, (int)d, DEVSIM_ROOT, "");

@@ -34,6 +34,7 @@ bool SimValueFromPropVariant(const PROPVARIANT *in, SimValue *out)
     case VT_R4: out->real = in->fltVal; return true;
     case VT_CLSID: if (!in->puuid) return false; out->guid = *in->puuid; return true;
     case VT_VECTOR | VT_UI1: out->bytes.assign((const char *)in->caub.pElems, in->caub.cElems); return true;
+    case VT_UNKNOWN: return SimReadPropVariants(in->punkVal, &out->items);
     default: return false;
     }
 }
@@ -65,6 +66,7 @@ HRESULT SimValueToPropVariant(const SimValue &in, PROPVARIANT *out)
         if (!out->caub.pElems) return E_OUTOFMEMORY;
         memcpy(out->caub.pElems, in.bytes.data(), in.bytes.size());
         break;
+    case VT_UNKNOWN: out->punkVal = SimNewPropVariantCollection(in.items); break;
     default: return E_NOTIMPL;
     }
     out->vt = in.type;
@@ -327,10 +329,19 @@ public:
         Put(key, v);
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE GetBufferValue(REFPROPERTYKEY, BYTE **, DWORD *) override
+    // A copy the caller frees with CoTaskMemFree.
+    HRESULT STDMETHODCALLTYPE GetBufferValue(REFPROPERTYKEY key, BYTE **data, DWORD *size) override
     {
         SIM_CALL("GetBufferValue");
-        return E_NOTIMPL;
+        if (!data || !size) return E_POINTER;
+        SimValue v;
+        HRESULT hr = Look(key, VT_VECTOR | VT_UI1, VT_VECTOR | VT_UI1, &v);
+        if (FAILED(hr)) return hr;
+        *data = (BYTE *)CoTaskMemAlloc(v.bytes.empty() ? 1 : v.bytes.size());
+        if (!*data) return E_OUTOFMEMORY;
+        memcpy(*data, v.bytes.data(), v.bytes.size());
+        *size = (DWORD)v.bytes.size();
+        return S_OK;
     }
     HRESULT STDMETHODCALLTYPE SetIPortableDeviceValuesValue(REFPROPERTYKEY, IPortableDeviceValues *) override
     {
@@ -342,17 +353,28 @@ public:
         SIM_CALL("GetIPortableDeviceValuesValue");
         return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE SetIPortableDevicePropVariantCollectionValue(REFPROPERTYKEY,
-                                                                          IPortableDevicePropVariantCollection *) override
+    // Keeps a copy of the items (the platform keeps the collection itself); only devsim's own
+    // collections can be read.
+    HRESULT STDMETHODCALLTYPE SetIPortableDevicePropVariantCollectionValue(REFPROPERTYKEY key,
+                                                                          IPortableDevicePropVariantCollection *value) override
     {
         SIM_CALL("SetIPortableDevicePropVariantCollectionValue");
-        return E_NOTIMPL;
+        if (!value) return E_POINTER;
+        SimValue v;
+        v.type = VT_UNKNOWN;
+        if (!SimReadPropVariants(value, &v.items)) return E_INVALIDARG;
+        Put(key, v);
+        return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE GetIPortableDevicePropVariantCollectionValue(REFPROPERTYKEY,
-                                                                          IPortableDevicePropVariantCollection **) override
+    HRESULT STDMETHODCALLTYPE GetIPortableDevicePropVariantCollectionValue(REFPROPERTYKEY key,
+                                                                          IPortableDevicePropVariantCollection **value) override
     {
         SIM_CALL("GetIPortableDevicePropVariantCollectionValue");
-        return E_NOTIMPL;
+        if (!value) return E_POINTER;
+        SimValue v;
+        HRESULT hr = Look(key, VT_UNKNOWN, VT_UNKNOWN, &v);
+        if (SUCCEEDED(hr)) *value = SimNewPropVariantCollection(v.items);
+        return hr;
     }
     HRESULT STDMETHODCALLTYPE SetIPortableDeviceKeyCollectionValue(REFPROPERTYKEY, IPortableDeviceKeyCollection *) override
     {

@@ -1,5 +1,6 @@
-// The watched file: how many requests ran while it was missing (or only a phantom), the
-// window in which a run that is killed would leave the user without the file.
+// The watched file: how many requests ran while it was missing (or only a phantom, or cut short by
+// an edit that has not written it again), the window in which a run that is killed would leave the
+// user without the file.
 #include "devsim_internal.h"
 
 namespace {
@@ -23,7 +24,7 @@ bool WatchedFileMissing()
 {
     const Watch &w = Watched();
     int object = DevsimFind(w.device, w.path.c_str());
-    return object < 0 || SimIsLivePhantom(w.device, object);
+    return object < 0 || SimIsLivePhantom(w.device, object) || SimFindObject(w.device, object)->cut;
 }
 
 void CountOnce()

@@ -2,6 +2,7 @@
 // tests rely on, exercised through COM exactly as the layer reaches them.
 #include <gtest/gtest.h>
 #include <stdio.h>
+#include <algorithm>
 #include "support/device_fixture.h"
 
 namespace {
@@ -168,6 +169,110 @@ protected:
         if (FAILED(hr)) return hr;
         DWORD optimal = 0;
         return resources->GetStream(id.c_str(), WPD_RESOURCE_DEFAULT, STGM_READ, &optimal, stream);
+    }
+
+    // One command of the MTP pass-through as a client sends it: fill sets its own values. The
+    // call's answer is returned; *driver gets WPD_PROPERTY_COMMON_HRESULT.
+    template <class Fill>
+    HRESULT Command(IPortableDevice *dev, const PROPERTYKEY &command, Fill fill, IPortableDeviceValues **results,
+                    HRESULT *driver)
+    {
+        *results = nullptr;
+        *driver = E_UNEXPECTED;
+        Held<IPortableDeviceValues> params;
+        HRESULT hr = CoCreateInstance(CLSID_PortableDeviceValues, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID_IPortableDeviceValues, (void **)&params);
+        if (FAILED(hr)) return hr;
+        params->SetGuidValue(WPD_PROPERTY_COMMON_COMMAND_CATEGORY, command.fmtid);
+        params->SetUnsignedIntegerValue(WPD_PROPERTY_COMMON_COMMAND_ID, command.pid);
+        fill(params.p);
+        hr = dev->SendCommand(0, params, results);
+        if (SUCCEEDED(hr) && *results) (*results)->GetErrorValue(WPD_PROPERTY_COMMON_HRESULT, driver);
+        return hr;
+    }
+
+    // What one MTP operation answered through the pass-through.
+    struct Mtp {
+        HRESULT call = S_OK, driver = S_OK;   // the first failure of SendCommand, and of the driver
+        DWORD response = 0;
+        std::string data;                     // what came to the host
+        ULONGLONG total = 0;                  // TRANSFER_TOTAL_DATA_SIZE, to the host
+        DWORD optimal = 0;
+    };
+    enum Phase { NO_DATA, TO_HOST, TO_DEVICE };
+    // Runs one operation whole: the execute, the data in chunks of chunk bytes (send: the bytes to
+    // the device, announced whole), the end. ended false: leaves the transfer open.
+    Mtp Operation(IPortableDevice *dev, DWORD code, std::vector<DWORD> args, Phase phase, const std::string &send = "",
+                  DWORD chunk = 512, bool ended = true)
+    {
+        Mtp r;
+        Held<IPortableDeviceValues> results;
+        Held<IPortableDevicePropVariantCollection> list;
+        r.call = CoCreateInstance(CLSID_PortableDevicePropVariantCollection, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_IPortableDevicePropVariantCollection, (void **)&list);
+        if (FAILED(r.call)) return r;   // a pulled cable fails the class creation too
+        for (DWORD a : args) {
+            PROPVARIANT v;
+            PropVariantInit(&v);
+            v.vt = VT_UI4;
+            v.ulVal = a;
+            list->Add(&v);
+        }
+        const PROPERTYKEY &execute = phase == NO_DATA   ? WPD_COMMAND_MTP_EXT_EXECUTE_COMMAND_WITHOUT_DATA_PHASE
+                                     : phase == TO_HOST ? WPD_COMMAND_MTP_EXT_EXECUTE_COMMAND_WITH_DATA_TO_READ
+                                                        : WPD_COMMAND_MTP_EXT_EXECUTE_COMMAND_WITH_DATA_TO_WRITE;
+        r.call = Command(dev, execute, [&](IPortableDeviceValues *p) {
+            p->SetUnsignedIntegerValue(WPD_PROPERTY_MTP_EXT_OPERATION_CODE, code);
+            p->SetIPortableDevicePropVariantCollectionValue(WPD_PROPERTY_MTP_EXT_OPERATION_PARAMS, list);
+            if (phase == TO_DEVICE) p->SetUnsignedLargeIntegerValue(WPD_PROPERTY_MTP_EXT_TRANSFER_TOTAL_DATA_SIZE, send.size());
+        }, &results, &r.driver);
+        if (FAILED(r.call) || FAILED(r.driver)) return r;
+        ULONG number = 0;
+        if (phase == NO_DATA) {
+            results->GetUnsignedIntegerValue(WPD_PROPERTY_MTP_EXT_RESPONSE_CODE, &r.response);
+            return r;
+        }
+        LPWSTR text = nullptr;
+        results->GetStringValue(WPD_PROPERTY_MTP_EXT_TRANSFER_CONTEXT, &text);
+        std::wstring context = text ? text : L"";
+        CoTaskMemFree(text);
+        results->GetUnsignedLargeIntegerValue(WPD_PROPERTY_MTP_EXT_TRANSFER_TOTAL_DATA_SIZE, &r.total);
+        results->GetUnsignedIntegerValue(WPD_PROPERTY_MTP_EXT_OPTIMAL_TRANSFER_BUFFER_SIZE, &r.optimal);
+        for (size_t sent = 0; SUCCEEDED(r.call) && SUCCEEDED(r.driver);) {
+            std::string buffer = phase == TO_HOST ? std::string(chunk, '\0') : send.substr(sent, chunk);
+            if (phase == TO_DEVICE && buffer.empty()) break;
+            HRESULT driver = S_OK;
+            results.Reset();
+            r.call = Command(dev, phase == TO_HOST ? WPD_COMMAND_MTP_EXT_READ_DATA : WPD_COMMAND_MTP_EXT_WRITE_DATA,
+                             [&](IPortableDeviceValues *p) {
+                                 p->SetStringValue(WPD_PROPERTY_MTP_EXT_TRANSFER_CONTEXT, context.c_str());
+                                 p->SetUnsignedIntegerValue(phase == TO_HOST ? WPD_PROPERTY_MTP_EXT_TRANSFER_NUM_BYTES_TO_READ
+                                                                             : WPD_PROPERTY_MTP_EXT_TRANSFER_NUM_BYTES_TO_WRITE,
+                                                            (ULONG)buffer.size());
+                                 p->SetBufferValue(WPD_PROPERTY_MTP_EXT_TRANSFER_DATA, (BYTE *)&buffer[0], (DWORD)buffer.size());
+                             }, &results, &driver);
+            r.driver = driver;
+            if (FAILED(r.call) || FAILED(driver)) break;
+            sent += buffer.size();
+            if (phase == TO_DEVICE) continue;
+            BYTE *bytes = nullptr;
+            DWORD size = 0;
+            results->GetUnsignedIntegerValue(WPD_PROPERTY_MTP_EXT_TRANSFER_NUM_BYTES_READ, &number);
+            if (SUCCEEDED(results->GetBufferValue(WPD_PROPERTY_MTP_EXT_TRANSFER_DATA, &bytes, &size)))
+                r.data.append((const char *)bytes, size);
+            CoTaskMemFree(bytes);
+            if (number < chunk) break;
+        }
+        if (!ended) return r;
+        results.Reset();
+        HRESULT driver = S_OK, call = Command(dev, WPD_COMMAND_MTP_EXT_END_DATA_TRANSFER, [&](IPortableDeviceValues *p) {
+            p->SetStringValue(WPD_PROPERTY_MTP_EXT_TRANSFER_CONTEXT, context.c_str());
+        }, &results, &driver);
+        if (SUCCEEDED(r.call)) r.call = call;
+        if (SUCCEEDED(r.driver)) r.driver = driver;
+        if (SUCCEEDED(call) && SUCCEEDED(driver))
+            results->GetUnsignedIntegerValue(WPD_PROPERTY_MTP_EXT_RESPONSE_CODE, &r.response);
+        return r;
     }
 };
 
@@ -1113,6 +1218,371 @@ TEST_F(DevsimTest, NamelessStoragesLoseTheirFileNameOnly)
 }
 
 // A snapshot puts every device back as it was; rules and counters stay as they are.
+// An MTP string as the device sends it: the count of UTF-16 units with the NUL, then the units.
+std::string MtpText(const std::wstring &text)
+{
+    std::string out(1, (char)(text.size() + 1));
+    for (wchar_t c : text + L'\0') out += std::string{(char)(c & 0xFF), (char)(c >> 8)};
+    return out;
+}
+
+// Little-endian numbers, as MTP data carries them.
+std::string Le(std::vector<ULONGLONG> numbers, int width = 4)
+{
+    std::string out;
+    for (ULONGLONG n : numbers)
+        for (int i = 0; i < width; i++) out += (char)(n >> (8 * i));
+    return out;
+}
+
+const char DemoBytes[] = "[Corvane]\r\nName=Demo phone\r\n";
+
+TEST_F(DevsimTest, StableIdsAreTheMtpHandleInHex)
+{
+    int device = AddDemoHandheld();
+    int app = DevsimFind(device, L"Internal storage\\Corvane");
+    int last = -1;
+    for (int i = 0; i < 26; i++) last = DevsimAddFile(device, app, (L"f" + std::to_wstring(i)).c_str(), "x");
+    ASSERT_EQ(31, last);
+    EXPECT_EQ(L"o1F", DevsimObjectId(device, last)) << "a stable id must be \"o\" and the object's handle in upper-case hex";
+    EXPECT_EQ(L"DEVICE", DevsimObjectId(device, DEVSIM_ROOT));
+    EXPECT_EQ(last, DevsimObjectById(device, L"o1F"));
+    DevsimSetIdScheme(device, DEVSIM_IDS_FROM_NAMES);
+    EXPECT_EQ(L"n4/f25", DevsimObjectId(device, last)) << "ids from names keep their own form";
+}
+
+// Every operation of the pass-through on the demo handheld, in order: what it answers, what it
+// sends, and what the file holds after it. Android's edit rules: a file only, one edit at a time,
+// truncates and writes only inside an edit.
+TEST_F(DevsimTest, MtpOperationsAnswerAsAndroidsServerDoes)
+{
+    int device = AddDemoHandheld();
+    DevsimSetEditOperations(device, DEVSIM_EDIT_LISTED);
+    const DWORD file = 5, folder = 4, phantom = (DWORD)DevsimAddPhantom(device, 3, L"partial.ini"), unknown = 0x999,
+                all = 0xFFFFFFFF;
+    ASSERT_EQ(file, (DWORD)DevsimFind(device, L"Internal storage\\Corvane\\Corvane_Info.ini"));
+    const std::string demo = DemoBytes, same = "=";   // "=": the file as it was before the row
+    struct Row {
+        const char *why;
+        DWORD code;
+        std::vector<DWORD> args;
+        Phase phase;
+        std::string send;
+        DWORD response;
+        std::string data, fileAfter;
+    } rows[] = {
+        {"the storages", 0x1004, {}, TO_HOST, "", 0x2001, Le({1, 0x10001}), same},
+        {"the storage's top level", 0x1007, {0x10001, 0, all}, TO_HOST, "", 0x2001, Le({3, 2, 3, 4}), same},
+        {"everything on every storage", 0x1007, {all, 0, 0}, TO_HOST, "", 0x2001, Le({5, 2, 3, phantom, 4, 5}), same},
+        {"a folder's children", 0x1007, {all, 0, folder}, TO_HOST, "", 0x2001, Le({1, file}), same},
+        {"a file is no folder to list", 0x1007, {all, 0, file}, TO_HOST, "", 0x2009, "", same},
+        {"an unknown storage", 0x1007, {0x20001, 0, all}, TO_HOST, "", 0x2008, "", same},
+        {"a file's name", 0x9803, {file, 0xDC07}, TO_HOST, "", 0x2001, MtpText(L"Corvane_Info.ini"), same},
+        {"a file's size", 0x9803, {file, 0xDC04}, TO_HOST, "", 0x2001, Le({demo.size()}, 8), same},
+        {"a file's folder", 0x9803, {file, 0xDC0B}, TO_HOST, "", 0x2001, Le({folder}), same},
+        {"a top-level folder's parent", 0x9803, {folder, 0xDC0B}, TO_HOST, "", 0x2001, Le({0}), same},
+        {"a property Android does not give", 0x9803, {file, 0xDC44}, TO_HOST, "", 0xA801, "", same},
+        {"the name of an unknown handle", 0x9803, {unknown, 0xDC07}, TO_HOST, "", 0x2009, "", same},
+        {"a storage is no object", 0x1009, {1}, TO_HOST, "", 0x2009, "", same},
+        {"a file's bytes", 0x1009, {file}, TO_HOST, "", 0x2001, demo, same},
+        {"a folder has no bytes", 0x1009, {folder}, TO_HOST, "", 0x2002, "", same},
+        {"a phantom has no file", 0x1009, {phantom}, TO_HOST, "", 0x2002, "", same},
+        {"part of a file", 0x95C1, {file, 11, 0, 4}, TO_HOST, "", 0x2001, "Name", same},
+        {"part from past the end", 0x95C1, {file, 29, 0, 4}, TO_HOST, "", 0x201D, "", same},
+        {"a truncate outside an edit", 0x95C3, {file, 0, 0}, NO_DATA, "", 0x2002, "", demo},
+        {"a write outside an edit", 0x95C2, {file, 0, 0, 2}, TO_DEVICE, "XY", 0x2002, "", demo},
+        {"an end outside an edit", 0x95C5, {file}, NO_DATA, "", 0x2002, "", demo},
+        {"an edit of a folder", 0x95C4, {folder}, NO_DATA, "", 0x2002, "", same},
+        {"an edit of a phantom", 0x95C4, {phantom}, NO_DATA, "", 0x2002, "", same},
+        {"an edit of an unknown handle", 0x95C4, {unknown}, NO_DATA, "", 0x2009, "", same},
+        {"the edit begins", 0x95C4, {file}, NO_DATA, "", 0x2001, "", demo},
+        {"a second edit of the same file", 0x95C4, {file}, NO_DATA, "", 0x2002, "", demo},
+        {"a truncate inside the edit", 0x95C3, {file, 4, 0}, NO_DATA, "", 0x2001, "", "[Cor"},
+        {"bytes at an offset", 0x95C2, {file, 2, 0, 2}, TO_DEVICE, "XY", 0x2001, "", "[CXY"},
+        {"bytes past the end leave zeros between", 0x95C2, {file, 6, 0, 1}, TO_DEVICE, "Z", 0x2001, "",
+         std::string("[CXY\0\0Z", 7)},
+        {"fewer bytes than announced", 0x95C2, {file, 0, 0, 3}, TO_DEVICE, "AB", 0x2007, "", std::string("ABXY\0\0Z", 7)},
+        {"the edit ends", 0x95C5, {file}, NO_DATA, "", 0x2001, "", same},
+        {"an operation Android does not have", 0x9999, {}, NO_DATA, "", 0x2005, "", same},
+    };
+    Held<IPortableDevice> dev;
+    Held<IPortableDeviceContent> content;
+    ASSERT_EQ(S_OK, OpenDemo(&dev, &content)) << "the demo handheld should open and give its content";
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.why);
+        std::string before = DevsimData(device, file);
+        Mtp m = Operation(dev, r.code, r.args, r.phase, r.send, 5);
+        ASSERT_EQ(S_OK, m.call) << "SendCommand itself failed";
+        ASSERT_EQ(S_OK, m.driver) << "the driver refused a well-formed command";
+        EXPECT_EQ(Hex(r.response), Hex(m.response)) << "the operation's MTP response";
+        EXPECT_TRUE(r.data == m.data) << "the data that came differ, " << m.data.size() << " bytes came";
+        if (r.phase == TO_HOST) EXPECT_EQ(r.data.size(), m.total) << "TRANSFER_TOTAL_DATA_SIZE is not what the device sends";
+        EXPECT_TRUE((r.fileAfter == same ? before : r.fileAfter) == DevsimData(device, file))
+            << "the file holds other bytes after the row (" << DevsimData(device, file).size() << " bytes)";
+    }
+    EXPECT_EQ(5, DevsimCallCount("MTP::BeginEditObject")) << "each operation is counted under its name";
+    std::vector<std::string> log = DevsimCallLog();
+    for (const char *entry : {"0x95C4 o4", "0x1009 read o5", "0x95C2 write o5", "0x95C2 end o5", "0x1004"})
+        EXPECT_TRUE(std::find(log.begin(), log.end(), std::string("IPortableDevice::SendCommand ") + entry) != log.end())
+            << "no \"" << entry << "\" in the call log: a command is logged with its operation, what it does "
+            << "in a transfer, and the object of the operation's handle";
+}
+
+// The vendor operations and extension the driver learnt at connect, for each kind of device, and
+// what BeginEditObject answers there. Neither query is a request: busy requests do not touch them.
+TEST_F(DevsimTest, EditOperationsAreListedAsEachKindOfDeviceSays)
+{
+    const wchar_t *android = L"microsoft.com: 1.0; android.com: 1.0;";
+    struct Row {
+        const char *why;
+        DevsimEditOps mode;
+        bool readOnly;
+        HRESULT listed;      // the driver's answer to GET_SUPPORTED_VENDOR_OPCODES
+        bool listsFive;
+        const wchar_t *extension;
+        HRESULT beginDriver;
+        DWORD beginResponse;
+    } rows[] = {
+        {"a device without the edit operations", DEVSIM_EDIT_ABSENT, false, S_OK, false, L"microsoft.com: 1.0;", S_OK, 0x2005},
+        {"a device that lists them", DEVSIM_EDIT_LISTED, false, S_OK, true, android, S_OK, 0x2001},
+        {"a driver that does not say", DEVSIM_EDIT_UNANSWERED, false, E_NOTIMPL, false, android, S_OK, 0x2001},
+        {"a read-only session", DEVSIM_EDIT_LISTED, true, S_OK, true, android, E_ACCESSDENIED, 0},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.why);
+        DevsimReset();
+        int device = AddDemoHandheld();
+        DevsimSetEditOperations(device, r.mode);
+        Held<IPortableDevice> dev;
+        ASSERT_EQ(S_OK, Open(L"\\\\?\\usb#demo", r.readOnly, &dev));
+        DevsimBusyAt(1, 1000);
+        Held<IPortableDeviceValues> results, description;
+        HRESULT driver = S_OK, extensionDriver = S_OK;
+        ASSERT_EQ(S_OK, Command(dev, WPD_COMMAND_MTP_EXT_GET_SUPPORTED_VENDOR_OPCODES, [](IPortableDeviceValues *) {},
+                                &results, &driver));
+        ASSERT_EQ(S_OK, Command(dev, WPD_COMMAND_MTP_EXT_GET_VENDOR_EXTENSION_DESCRIPTION, [](IPortableDeviceValues *) {},
+                                &description, &extensionDriver));
+        DevsimBusyAt(0, 0);
+        EXPECT_EQ(Hex(r.listed), Hex(driver)) << "the driver's answer to the vendor-operation query";
+        int five = 0;
+        Held<IPortableDevicePropVariantCollection> codes;
+        if (SUCCEEDED(driver) && SUCCEEDED(results->GetIPortableDevicePropVariantCollectionValue(
+                                     WPD_PROPERTY_MTP_EXT_VENDOR_OPERATION_CODES, &codes))) {
+            DWORD count = 0;
+            codes->GetCount(&count);
+            EXPECT_GT(count, 0u) << "the list must hold the device's other vendor operations";
+            for (DWORD i = 0; i < count; i++) {
+                PROPVARIANT v;
+                PropVariantInit(&v);
+                codes->GetAt(i, &v);
+                five += v.vt == VT_UI4 && v.ulVal >= 0x95C1 && v.ulVal <= 0x95C5;
+                PropVariantClear(&v);
+            }
+        }
+        EXPECT_EQ(r.listsFive ? 5 : 0, five) << "how many of Android's five edit operations are listed";
+        LPWSTR text = nullptr;
+        EXPECT_EQ(S_OK, extensionDriver);
+        if (SUCCEEDED(extensionDriver)) description->GetStringValue(WPD_PROPERTY_MTP_EXT_VENDOR_EXTENSION_DESCRIPTION, &text);
+        EXPECT_STREQ(r.extension, text) << "the vendor extension description";
+        CoTaskMemFree(text);
+        Mtp begin = Operation(dev, 0x95C4, {5}, NO_DATA);
+        EXPECT_EQ(Hex(r.beginDriver), Hex(begin.driver)) << "the driver's answer to BeginEditObject";
+        EXPECT_EQ(Hex(r.beginResponse), Hex(begin.response)) << "BeginEditObject's MTP response";
+    }
+}
+
+// A transfer's data phase: the total and the device's buffer size at the start, the chunks asked,
+// the buffer a read must give, a total a write must keep to, and the end every transfer needs.
+TEST_F(DevsimTest, TransfersMoveTheirDataInChunksAndEachMustBeEnded)
+{
+    int device = AddDemoHandheld();
+    DevsimSetEditOperations(device, DEVSIM_EDIT_LISTED);
+    DevsimSetOptimalSizes(device, 100, 200);
+    Held<IPortableDevice> dev;
+    Held<IPortableDeviceContent> content;
+    ASSERT_EQ(S_OK, OpenDemo(&dev, &content));
+    Mtp read = Operation(dev, 0x1009, {5}, TO_HOST, "", 7);
+    EXPECT_EQ(DemoBytes, read.data) << "the object read in chunks of 7";
+    EXPECT_EQ(28u, read.total);
+    EXPECT_EQ(100u, read.optimal) << "the device's read size is the optimal transfer buffer size to the host";
+    EXPECT_EQ((std::vector<DWORD>{7, 7, 7, 7, 7}), DevsimReadSizes()) << "the sizes READ_DATA asked, the last read empty";
+    EXPECT_EQ(0, DevsimUnfinishedTransfers()) << "a transfer read whole and ended is finished";
+    EXPECT_EQ(Hex(0x2001), Hex(Operation(dev, 0x95C4, {5}, NO_DATA).response));
+    Mtp write = Operation(dev, 0x95C2, {5, 0, 0, 3}, TO_DEVICE, "abc", 2);
+    EXPECT_EQ(200u, write.optimal) << "the device's write size is the optimal transfer buffer size to the device";
+    EXPECT_EQ((std::vector<DWORD>{2, 1}), DevsimWriteSizes()) << "the sizes WRITE_DATA gave";
+    Operation(dev, 0x1009, {5}, TO_HOST, "", 7, false);
+    EXPECT_EQ(1, DevsimUnfinishedTransfers()) << "a transfer never ended is unfinished";
+    DevsimCutReadAt(2);
+    Mtp cut = Operation(dev, 0x1009, {5}, TO_HOST, "", 4, true);
+    EXPECT_EQ(28u, cut.total);
+    EXPECT_EQ(6u, cut.data.size()) << "a link cut at the second read delivers half of it, then nothing";
+    EXPECT_EQ(Hex(0x2001), Hex(cut.response)) << "the device says all is well";
+    EXPECT_EQ(1, DevsimUnfinishedTransfers()) << "a transfer read to its end and ended is finished";
+
+    // Commands the driver refuses: E_INVALIDARG for a read without its buffer, a write past the
+    // total and an unknown context; E_NOTIMPL for an unknown command.
+    Held<IPortableDeviceValues> results;
+    HRESULT driver = S_OK;
+    ASSERT_EQ(S_OK, Command(dev, WPD_COMMAND_MTP_EXT_EXECUTE_COMMAND_WITH_DATA_TO_READ, [](IPortableDeviceValues *p) {
+        p->SetUnsignedIntegerValue(WPD_PROPERTY_MTP_EXT_OPERATION_CODE, 0x1004);
+        Held<IPortableDevicePropVariantCollection> none;
+        CoCreateInstance(CLSID_PortableDevicePropVariantCollection, nullptr, CLSCTX_INPROC_SERVER,
+                         IID_IPortableDevicePropVariantCollection, (void **)&none);
+        p->SetIPortableDevicePropVariantCollectionValue(WPD_PROPERTY_MTP_EXT_OPERATION_PARAMS, none);
+    }, &results, &driver));
+    LPWSTR text = nullptr;
+    ASSERT_EQ(S_OK, results->GetStringValue(WPD_PROPERTY_MTP_EXT_TRANSFER_CONTEXT, &text));
+    std::wstring context = text;
+    CoTaskMemFree(text);
+    struct Refused {
+        const char *why;
+        const PROPERTYKEY *command;
+        const wchar_t *context;
+        bool buffer;
+        HRESULT driver;
+    } refused[] = {
+        {"a read without the buffer to fill", &WPD_COMMAND_MTP_EXT_READ_DATA, context.c_str(), false, E_INVALIDARG},
+        {"a write on a transfer to the host", &WPD_COMMAND_MTP_EXT_WRITE_DATA, context.c_str(), true, E_INVALIDARG},
+        {"the end of an unknown transfer", &WPD_COMMAND_MTP_EXT_END_DATA_TRANSFER, L"nothing", false, E_INVALIDARG},
+        {"the end of the transfer", &WPD_COMMAND_MTP_EXT_END_DATA_TRANSFER, context.c_str(), false, S_OK},
+        {"its end once more", &WPD_COMMAND_MTP_EXT_END_DATA_TRANSFER, context.c_str(), false, E_INVALIDARG},
+        {"a command of no such id", &WPD_COMMAND_MTP_EXT_GET_VENDOR_EXTENSION_DESCRIPTION, nullptr, false, E_NOTIMPL},
+    };
+    for (const Refused &r : refused) {
+        SCOPED_TRACE(r.why);
+        PROPERTYKEY command = *r.command;
+        if (!r.context) command.pid = 99;
+        Held<IPortableDeviceValues> answer;
+        EXPECT_EQ(S_OK, Command(dev, command, [&](IPortableDeviceValues *p) {
+            if (r.context) p->SetStringValue(WPD_PROPERTY_MTP_EXT_TRANSFER_CONTEXT, r.context);
+            p->SetUnsignedIntegerValue(WPD_PROPERTY_MTP_EXT_TRANSFER_NUM_BYTES_TO_READ, 4);
+            if (r.buffer) p->SetBufferValue(WPD_PROPERTY_MTP_EXT_TRANSFER_DATA, (BYTE *)"abcd", 4);
+        }, &answer, &driver)) << "the driver's refusals go in the results, not in SendCommand's answer";
+        EXPECT_EQ(Hex(r.driver), Hex(driver));
+    }
+    EXPECT_EQ(2, DevsimUnfinishedTransfers()) << "a transfer to the host ended before its data was read is unfinished";
+}
+
+// An in-place rewrite keeps the object, its id and its owner, where an upload makes an object the
+// MTP service owns (a rename keeps that owner); the driver's cached size stays stale until a
+// reconnect; the watched file counts as missing from the truncate to the end of the write.
+TEST_F(DevsimTest, InPlaceEditsKeepTheObjectAndItsOwner)
+{
+    const std::string shorter = "[Corvane]\r\nName=Al\r\n", longer = "[Corvane]\r\nName=A much longer name\r\n";
+    struct Row {
+        const char *why;
+        bool growthLies;
+        std::string rewrite, held;
+    } rows[] = {
+        {"a rewrite that shrinks", false, shorter, shorter},
+        {"a rewrite that grows", false, longer, longer},
+        {"a device whose growth lies keeps the old length", true, longer, longer.substr(0, 28)},
+    };
+    char dir[MAX_PATH], state[MAX_PATH];
+    GetTempPathA(MAX_PATH, dir);
+    GetTempFileNameA(dir, "dsm", 0, state);
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.why);
+        DevsimReset();
+        int device = AddDemoHandheld();
+        DevsimSetEditOperations(device, DEVSIM_EDIT_LISTED);
+        DevsimSetGrowthLies(device, r.growthLies);
+        const wchar_t *path = L"Internal storage\\Corvane\\Corvane_Info.ini";
+        int file = DevsimFind(device, path);
+        std::wstring id = DevsimObjectId(device, file), appId = DevsimObjectId(device, 4), uploadedId;
+        Held<IPortableDevice> dev;
+        Held<IPortableDeviceContent> content;
+        ASSERT_EQ(S_OK, OpenDemo(&dev, &content));
+        ASSERT_EQ(S_OK, Upload(content, appId, L"copy.ini", "copy", 4, &uploadedId));
+        HRESULT nameResult;
+        ASSERT_EQ(S_OK, Rename(content, uploadedId, L"renamed.ini", &nameResult));
+        int uploaded = DevsimObjectById(device, uploadedId.c_str());
+        EXPECT_FALSE(DevsimOwnedByApp(device, uploaded)) << "an uploaded object belongs to the MTP service, renamed or not";
+
+        DevsimWatchFile(device, path);
+        const struct { DWORD code; std::vector<DWORD> args; Phase phase; std::string send; } steps[] = {
+            {0x95C4, {(DWORD)file}, NO_DATA, ""},
+            {0x95C3, {(DWORD)file, 0, 0}, NO_DATA, ""},
+            {0x95C2, {(DWORD)file, 0, 0, (DWORD)r.rewrite.size()}, TO_DEVICE, r.rewrite},
+            {0x95C5, {(DWORD)file}, NO_DATA, ""},
+        };
+        for (const auto &step : steps)
+            EXPECT_EQ(Hex(0x2001), Hex(Operation(dev, step.code, step.args, step.phase, step.send).response))
+                << "operation " << Hex(step.code) << " of the rewrite";
+        EXPECT_EQ(2, DevsimRequestsWithoutWatchedFile()) << "the truncate and the write run while the file is cut";
+        EXPECT_TRUE(r.held == DevsimData(device, file)) << "the file holds " << DevsimData(device, file).size() << " bytes";
+        EXPECT_EQ(file, DevsimFind(device, path)) << "the rewrite must keep the object";
+        EXPECT_EQ(id, DevsimObjectId(device, file)) << "the rewrite must keep the id";
+        EXPECT_TRUE(DevsimOwnedByApp(device, file)) << "the rewrite must keep the app's ownership";
+
+        Described seen;
+        ASSERT_EQ(S_OK, Describe(content, id, &seen));
+        EXPECT_EQ(28u, seen.size) << "WPD_OBJECT_SIZE must stay the size from before the edit";
+        EXPECT_EQ(Le({r.held.size()}, 8), Operation(dev, 0x9803, {(DWORD)file, 0xDC04}, TO_HOST).data)
+            << "ObjectSize must state the size as it is";
+        Held<IStream> reader;
+        ASSERT_EQ(S_OK, OpenRead(content, id, &reader));
+        char buffer[64];
+        ULONG n = 0;
+        reader->Read(buffer, sizeof buffer, &n);
+        EXPECT_EQ(r.held, std::string(buffer, n)) << "a read must give the bytes as they are";
+        DevsimReconnect(device);
+        ASSERT_EQ(S_OK, Describe(content, id, &seen));
+        EXPECT_EQ(r.held.size(), seen.size) << "after a reconnect WPD_OBJECT_SIZE must state the size as it is";
+
+        ASSERT_TRUE(DevsimSaveState(state));
+        std::vector<std::string> saved = StateLines(state);
+        EXPECT_TRUE(HasLine(saved, "mtp-owned Internal storage/Corvane/renamed.ini"))
+            << "the saved state must record that the upload is not the app's";
+        EXPECT_FALSE(HasLine(saved, "mtp-owned Internal storage/Corvane/Corvane_Info.ini"));
+    }
+    DeleteFileA(state);
+}
+
+// The pass-through under the rules every call obeys: a busy device (executes are requests, the
+// rest of a transfer is not), a response code given by a rule, failures after acting, the cable
+// pulled in the middle of an edit (the device stays as it is).
+TEST_F(DevsimTest, MtpCommandsObeyTheRulesOfEveryCall)
+{
+    int device = AddDemoHandheld();
+    DevsimSetEditOperations(device, DEVSIM_EDIT_LISTED);
+    Held<IPortableDevice> dev;
+    Held<IPortableDeviceContent> content;
+    ASSERT_EQ(S_OK, OpenDemo(&dev, &content));
+    const HRESULT busy = HRESULT_FROM_WIN32(ERROR_BUSY), pulled = HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
+
+    DevsimBusyAt(2, 1);   // the read's execute is request 1; the next operation's, request 2
+    EXPECT_EQ(DemoBytes, Operation(dev, 0x1009, {5}, TO_HOST, "", 7).data) << "reads and the end are no requests";
+    EXPECT_EQ(Hex(busy), Hex(Operation(dev, 0x95C4, {5}, NO_DATA).call)) << "the next execute is the second request";
+    DevsimBusyAt(0, 0);
+
+    DevsimFailCall("MTP::BeginEditObject", 1, DEVSIM_MTP_RESPONSE(0x2019));
+    EXPECT_EQ(Hex(0x2019), Hex(Operation(dev, 0x95C4, {5}, NO_DATA).response)) << "a rule's response code";
+    EXPECT_EQ(Hex(0x2002), Hex(Operation(dev, 0x95C3, {5, 0, 0}, NO_DATA).response))
+        << "a BeginEditObject answered with a rule's code must not have begun the edit";
+    DevsimFailCall("MTP::GetObject", 1, DEVSIM_MTP_RESPONSE(0x2002), nullptr, DEVSIM_AFTER_ACTING);
+    Mtp late = Operation(dev, 0x1009, {5}, TO_HOST);
+    EXPECT_EQ(DemoBytes, late.data) << "a failure after acting comes once the data went across";
+    EXPECT_EQ(Hex(0x2002), Hex(late.response)) << "at the end of the transfer";
+
+    ASSERT_EQ(Hex(0x2001), Hex(Operation(dev, 0x95C4, {5}, NO_DATA).response));
+    DevsimFailCall("MTP::TruncateObject", 1, E_FAIL, L"o5", DEVSIM_AFTER_ACTING);
+    EXPECT_EQ(Hex(E_FAIL), Hex(Operation(dev, 0x95C3, {5, 0, 0}, NO_DATA).call));
+    EXPECT_EQ("", DevsimData(device, 5)) << "a truncate that fails after acting has truncated";
+    DevsimFailCall("IPortableDevice::SendCommand", 2, HRESULT_FROM_WIN32(ERROR_SEM_TIMEOUT), L"o5", DEVSIM_AFTER_ACTING);
+    EXPECT_EQ(Hex(HRESULT_FROM_WIN32(ERROR_SEM_TIMEOUT)), Hex(Operation(dev, 0x95C2, {5, 0, 0, 2}, TO_DEVICE, "ab").call))
+        << "the second command of the write is its WRITE_DATA";
+    EXPECT_EQ("ab", DevsimData(device, 5)) << "a WRITE_DATA that fails after acting has written";
+
+    DevsimPullCableAfter(0);
+    EXPECT_EQ(Hex(pulled), Hex(Operation(dev, 0x95C5, {5}, NO_DATA).call));
+    DevsimClearRules();
+    EXPECT_EQ(Hex(0x2002), Hex(Operation(dev, 0x95C4, {5}, NO_DATA).response)) << "the edit must have stayed open";
+    EXPECT_EQ("ab", DevsimData(device, 5)) << "the pulled cable changed the file";
+    EXPECT_EQ(0, DevsimUnfinishedTransfers()) << "every transfer here was ended by the client, failures or not";
+}
+
 TEST_F(DevsimTest, SnapshotsPutTheDevicesBackAsTheyWere)
 {
     char dir[MAX_PATH], before[MAX_PATH], after[MAX_PATH];
@@ -1185,6 +1655,12 @@ TEST_F(DevsimTest, ScenarioStateRoundTripsThroughTheTextFormat)
     fclose(f);
     EXPECT_FALSE(DevsimLoadScenario(scenario)) << "a listing failure for an object not yet made must not parse";
     DevsimReset();
+    f = fopen(scenario, "wb");
+    ASSERT_TRUE(f != nullptr);
+    fputs("device early\r\nmtp-owned Card/x.ini\r\nhex Card/x.ini 00\r\n", f);
+    fclose(f);
+    EXPECT_FALSE(DevsimLoadScenario(scenario)) << "an owner for an object not yet made must not parse";
+    DevsimReset();
 
     f = fopen(scenario, "wb");
     ASSERT_TRUE(f != nullptr);
@@ -1194,7 +1670,8 @@ TEST_F(DevsimTest, ScenarioStateRoundTripsThroughTheTextFormat)
           "file Card/Corvane/Corvane_Info.ini\r\n[Corvane]\r\nName=Ann\r\n.\r\nhex Card/raw.bin 00ff41\r\n"
           "phantoms\r\nreads-end-sfalse\r\nphantom Card/Corvane/partial.ini\r\nphantom Card/Later/partial.ini\r\n"
           "files-refuse-listing\r\nlisting-fails 8007001F Card/Corvane\r\nhex Card/song.mp3 00\r\n"
-          "file Card/clip.MP4\r\n.\r\nfiles 1 file track .mp3 Card/Music\r\nfiles 1 image IMG .jpg Card/DCIM\r\n",
+          "file Card/clip.MP4\r\n.\r\nfiles 1 file track .mp3 Card/Music\r\nfiles 1 image IMG .jpg Card/DCIM\r\n"
+          "edit-ops unanswered\r\ngrowth-lies\r\nmtp-owned Card/raw.bin\r\n",
           f);
     fclose(f);
     ASSERT_TRUE(DevsimLoadScenario(scenario)) << "the scenario must parse";
@@ -1234,7 +1711,8 @@ TEST_F(DevsimTest, ScenarioStateRoundTripsThroughTheTextFormat)
     ASSERT_TRUE(DevsimSaveState(state));
     std::vector<std::string> saved = StateLines(state);
     for (const char *line : {"phantoms", "reads-end-sfalse", "phantom Card/Corvane/partial.ini", "files-refuse-listing",
-                             "nameless-storages", "listing-fails 80070015", "listing-fails 8007001F Card/Corvane"})
+                             "nameless-storages", "listing-fails 80070015", "listing-fails 8007001F Card/Corvane",
+                             "edit-ops unanswered", "growth-lies", "mtp-owned Card/raw.bin"})
         EXPECT_TRUE(HasLine(saved, line)) << "the saved state lacks the line \"" << line << "\"";
     EXPECT_FALSE(HasLine(saved, "hex Card/Corvane/partial.ini -")) << "a phantom must not be saved as an empty file";
     DevsimReset();
@@ -1243,6 +1721,8 @@ TEST_F(DevsimTest, ScenarioStateRoundTripsThroughTheTextFormat)
     EXPECT_EQ(std::string("\x00\xff\x41", 3), DevsimData(1, DevsimFind(1, L"Card\\raw.bin")));
     EXPECT_NE(-1, DevsimFind(0, L"Phone\\Pictures"));
     EXPECT_TRUE(DevsimIsPhantom(1, DevsimFind(1, L"Card\\Corvane\\partial.ini"))) << "the phantom did not survive";
+    EXPECT_FALSE(DevsimOwnedByApp(1, DevsimFind(1, L"Card\\raw.bin"))) << "the MTP service's ownership did not survive";
+    EXPECT_TRUE(DevsimOwnedByApp(1, DevsimFind(1, L"Card\\Corvane\\Corvane_Info.ini"))) << "a file of a scenario is the app's";
     ASSERT_TRUE(DevsimSaveState(state));
     EXPECT_EQ(saved, StateLines(state)) << "the state read back must save as the same statements";
     Held<IPortableDevice> dev;

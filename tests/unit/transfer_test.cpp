@@ -482,4 +482,136 @@ TEST_F(TransferTest, DeleteFailsWhenTheDeviceCannotSayWhetherTheFileIsThere)
     EXPECT_FALSE(DevDeleteFile(SettingsFile)) << "after shut-down a device delete must fail";
 }
 
+// The MTP pass-through on the handheld: each row rewrites the settings file in place through its
+// checked handle and reads it back. The object, its owner and the driver's stale size stay; the
+// device's own size and bytes tell what happened; every transfer ends and every begun edit too.
+TEST_F(TransferTest, MtpPassThroughRewritesInPlaceAndReadsBackWhatTheDeviceHolds)
+{
+    const std::string demo = DemoContent, shorter = "[Corvane]\r\nName=Al\r\n",
+                      longer = "[Corvane]\r\nName=" + Pattern(3000) + "\r\n";
+    const HRESULT fail = E_FAIL;
+    struct Row {
+        const char *why;
+        void (*arm)(int device);
+        const std::string &rewrite;
+        HRESULT result;
+        int touched;
+        std::string held;      // what the device holds after
+        HRESULT readBack;      // MtpReadObject compared with the rewrite
+        DWORD chunk;           // the largest chunk a data command may carry
+    } rows[] = {
+        {"a rewrite that shrinks", [](int) {}, shorter, S_OK, 1, shorter, S_OK, 1024},
+        {"a rewrite that grows, in the driver's smaller chunks", [](int d) { DevsimSetOptimalSizes(d, 300, 300); },
+         longer, S_OK, 1, longer, S_OK, 300},
+        {"a device whose growth lies", [](int d) { DevsimSetGrowthLies(d, true); }, longer, S_OK, 1,
+         longer.substr(0, demo.size()), S_FALSE, 1024},
+        {"a busy BeginEditObject waited for", [](int) { DevsimFailCall("MTP::BeginEditObject", 1, DEVSIM_MTP_RESPONSE(0x2019)); },
+         shorter, S_OK, 1, shorter, S_OK, 1024},
+        // Read back in small chunks: a compare that differs early still reads to the end.
+        {"BeginEditObject refused", [](int d) {
+             DevsimSetOptimalSizes(d, 10, 10);
+             DevsimFailCall("MTP::BeginEditObject", 1, DEVSIM_MTP_RESPONSE(0x2002));
+         }, shorter, DEV_E_MTP_RESPONSE(0x2002), 0, demo, S_FALSE, 10},
+        {"a device without the edit operations", [](int d) { DevsimSetEditOperations(d, DEVSIM_EDIT_ABSENT); }, shorter,
+         DEV_E_MTP_RESPONSE(0x2005), 0, demo, S_FALSE, 1024},
+        {"the truncate's answer lost", [](int) { DevsimFailCall("MTP::TruncateObject", 1, fail, nullptr, DEVSIM_AFTER_ACTING); },
+         shorter, fail, 1, "", S_FALSE, 1024},
+        {"SendPartialObject refused", [](int) { DevsimFailCall("MTP::SendPartialObject", 1, fail); }, shorter, fail, 1, "",
+         S_FALSE, 1024},
+        {"a write the device took short", [](int) { DevsimFailCall("MTP::SendPartialObject", 1, DEVSIM_MTP_RESPONSE(0x2007),
+                                                                  nullptr, DEVSIM_AFTER_ACTING); },
+         shorter, DEV_E_MTP_RESPONSE(0x2007), 1, shorter, S_OK, 1024},
+    };
+    DevsimSetEditOperations(device_, DEVSIM_EDIT_LISTED);
+    StartOnDevice();
+    int info = Object(SettingsObject);
+    DevsimSnapshot start = DevsimTakeSnapshot();
+    std::string local = scratch_ + "rewrite.ini";
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.why);
+        DevsimRestoreSnapshot(start);
+        DevsimClearRules();
+        r.arm(device_);
+        DevsimResetCounts();
+        ASSERT_TRUE(WriteLocalFile(local, r.rewrite));
+        HANDLE file = CreateFileA(local.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        DWORD handle = 0;
+        int touched = -1;
+        ASSERT_EQ(S_OK, MtpHandleOf(DevConnection.InfoFileId, L"Corvane_Info.ini", &handle))
+            << "the settings file's id must give its handle";
+        EXPECT_EQ(Hex(r.result), Hex(MtpRewriteInPlace(handle, file, (DWORD)r.rewrite.size(), &touched)));
+        EXPECT_EQ(r.touched, touched) << "whether the object may have changed";
+        EXPECT_TRUE(r.held == DevsimData(device_, info)) << "the device holds " << Printable(DevsimData(device_, info));
+        EXPECT_EQ(info, Object(SettingsObject)) << "an in-place rewrite must keep the object";
+        EXPECT_TRUE(DevsimOwnedByApp(device_, info)) << "an in-place rewrite must keep the app's ownership";
+        EXPECT_EQ(touched, DevsimCallCount("MTP::EndEditObject")) << "an edit that began must be ended, once";
+        DevDigest seen = {}, held;
+        DevDigestStart(&held);
+        DevDigestAdd(&held, (const BYTE *)r.held.data(), (DWORD)r.held.size());
+        EXPECT_EQ(Hex(r.readBack), Hex(MtpReadObject(handle, file, TRUE, &seen))) << "the read back, compared";
+        EXPECT_TRUE(DevDigestEqual(&held, &seen)) << "the digest of the read back is not what the device holds";
+        ULONGLONG size = 0, stated = 0;
+        LPWSTR name = nullptr;
+        EXPECT_EQ(S_OK, MtpObjectSize(handle, &size));
+        EXPECT_EQ(r.held.size(), size) << "ObjectSize must be the size the device holds now";
+        ASSERT_EQ(S_OK, GetObjectNameAndSize(DevConnection.properties, DevConnection.InfoFileId, &name, &stated));
+        CoTaskMemFree(name);
+        EXPECT_EQ(demo.size(), stated) << "the driver's WPD_OBJECT_SIZE stays stale, the reason for ObjectSize";
+        std::vector<DWORD> chunks = DevsimReadSizes(), writes = DevsimWriteSizes();
+        chunks.insert(chunks.end(), writes.begin(), writes.end());
+        for (DWORD n : chunks) EXPECT_LE(n, r.chunk) << "a data command carried more than the buffer or the driver's size";
+        EXPECT_EQ(0, DevsimUnfinishedTransfers()) << "a transfer was left unfinished";
+        CloseHandle(file);
+    }
+
+    // Ids the handle comes from: only "o" and the handle in hex, of the object of that name.
+    DevsimRestoreSnapshot(start);
+    const struct { const wchar_t *id, *name; HRESULT hr; DWORD handle; } ids[] = {
+        {L"o5", L"CORVANE_INFO.INI", S_OK, 5},
+        {L"o4", L"Corvane_Info.ini", DEV_E_MTP_HANDLE_MISMATCH, 0},
+        {L"o999", L"Corvane_Info.ini", DEV_E_MTP_RESPONSE(0x2009), 0},
+        {L"n4/Corvane_Info.ini", L"Corvane_Info.ini", E_INVALIDARG, 0},
+        {L"o5r1", L"Corvane_Info.ini", E_INVALIDARG, 0},
+        {L"o123456789", L"Corvane_Info.ini", E_INVALIDARG, 0},
+        {L"o", L"Corvane_Info.ini", E_INVALIDARG, 0},
+        {L"DEVICE", L"Corvane_Info.ini", E_INVALIDARG, 0},
+    };
+    for (const auto &c : ids) {
+        DWORD handle = 7;
+        EXPECT_EQ(Hex(c.hr), Hex(MtpHandleOf(c.id, c.name, &handle))) << Narrow(c.id);
+        EXPECT_EQ(c.handle, handle) << Narrow(c.id) << ": a handle that does not check out must not be given";
+    }
+    int touched = -1;
+    EXPECT_EQ(Hex(E_FAIL), Hex(MtpRewriteInPlace(5, INVALID_HANDLE_VALUE, 3, &touched)));
+    EXPECT_TRUE(touched == 0 && DevsimData(device_, info) == demo) << "an unreadable local file must never begin an edit";
+    // A link that loses the tail of a read; a read into a local file.
+    HANDLE copy = CreateFileA(local.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DevsimCutReadAt(1);
+    EXPECT_EQ(Hex(DEV_E_INCOMPLETE), Hex(MtpReadObject(5, copy, FALSE, nullptr))) << "fewer bytes than the total came";
+    EXPECT_EQ(S_OK, MtpReadObject(5, copy, FALSE, nullptr));
+    CloseHandle(copy);
+    std::string got;
+    EXPECT_TRUE(ReadLocalFile(local, &got) && got == demo) << "the read wrote " << Printable(got);
+
+    // Asked once per connection: a device that changes its mind later is not asked again.
+    const struct { DevsimEditOps mode; int answer; } lists[] = {
+        {DEVSIM_EDIT_ABSENT, MTP_EDIT_NOT_LISTED}, {DEVSIM_EDIT_LISTED, MTP_EDIT_LISTED},
+        {DEVSIM_EDIT_UNANSWERED, MTP_EDIT_UNANSWERED},
+    };
+    for (const auto &c : lists) {
+        DevsimSetEditOperations(device_, c.mode);
+        DevConnection.mtpEditAnswer = 0;
+        DevsimResetCounts();
+        EXPECT_EQ(c.answer, MtpEditOperations()) << "for devsim's mode " << c.mode;
+        DevsimSetEditOperations(device_, c.mode == DEVSIM_EDIT_LISTED ? DEVSIM_EDIT_ABSENT : DEVSIM_EDIT_LISTED);
+        EXPECT_EQ(c.answer, MtpEditOperations()) << "the answer must be kept for the connection";
+        EXPECT_EQ(1, DevsimCallCount("IPortableDevice::SendCommand")) << "the device must be asked once";
+    }
+    WCHAR extension[DEV_PATH_CHARS];
+    EXPECT_EQ(S_OK, MtpVendorExtension(extension));
+    EXPECT_STREQ(L"microsoft.com: 1.0; android.com: 1.0;", extension);
+    Shutdown();
+}
+
 }  // namespace

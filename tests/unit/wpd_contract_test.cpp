@@ -56,9 +56,12 @@ int SlotOf(M member)
     X(IPortableDeviceDataStream, Cancel, 15) \
     X(IPortableDeviceValues, GetCount, 3) X(IPortableDeviceValues, SetStringValue, 7) \
     X(IPortableDeviceValues, GetStringValue, 8) X(IPortableDeviceValues, SetUnsignedIntegerValue, 9) \
-    X(IPortableDeviceValues, SetUnsignedLargeIntegerValue, 13) X(IPortableDeviceValues, GetErrorValue, 20) \
+    X(IPortableDeviceValues, GetUnsignedIntegerValue, 10) X(IPortableDeviceValues, SetUnsignedLargeIntegerValue, 13) \
+    X(IPortableDeviceValues, GetUnsignedLargeIntegerValue, 14) X(IPortableDeviceValues, GetErrorValue, 20) \
     X(IPortableDeviceValues, SetGuidValue, 27) X(IPortableDeviceValues, GetGuidValue, 28) \
-    X(IPortableDeviceValues, Clear, 42) \
+    X(IPortableDeviceValues, SetBufferValue, 29) X(IPortableDeviceValues, GetBufferValue, 30) \
+    X(IPortableDeviceValues, SetIPortableDevicePropVariantCollectionValue, 33) \
+    X(IPortableDeviceValues, GetIPortableDevicePropVariantCollectionValue, 34) X(IPortableDeviceValues, Clear, 42) \
     X(IPortableDeviceKeyCollection, GetCount, 3) X(IPortableDeviceKeyCollection, GetAt, 4) \
     X(IPortableDeviceKeyCollection, Add, 5) X(IPortableDeviceKeyCollection, Clear, 6) \
     X(IPortableDeviceKeyCollection, RemoveAt, 7) \
@@ -156,6 +159,8 @@ TEST(WpdContract, InterfaceClassAndTypeGuidsMatchTheFactSheet)
         {"WPD_CONTENT_TYPE_DOCUMENT", &WPD_CONTENT_TYPE_DOCUMENT, "680adf52-950a-4041-9b41-65e393648155"},
         {"WPD_OBJECT_FORMAT_EXIF", &WPD_OBJECT_FORMAT_EXIF, "38010000-ae6c-4804-98ba-c57b46965fe7"},
         {"WPD_OBJECT_FORMAT_UNSPECIFIED", &WPD_OBJECT_FORMAT_UNSPECIFIED, "30000000-ae6c-4804-98ba-c57b46965fe7"},
+        {"WPD_CATEGORY_MTP_EXT_VENDOR_OPERATIONS", &WPD_CATEGORY_MTP_EXT_VENDOR_OPERATIONS,
+         "4d545058-1a2e-4106-a357-771e0819fc56"},
     };
     for (const auto &r : rows)
         EXPECT_EQ(r.expected, GuidText(*r.actual)) << r.name << " has the wrong value: the platform would not "
@@ -166,6 +171,8 @@ TEST(WpdContract, PropertyKeysMatchTheFactSheet)
 {
     const char *client = "204d9f0c-2292-4080-9f42-40664e70f859";
     const char *object = "ef6b490d-5cd8-437a-affc-da8b60ee4a3c";
+    const char *common = "f0422a9c-5dc8-4440-b5bd-5df28835658a";
+    const char *mtp = "4d545058-1a2e-4106-a357-771e0819fc56";
     struct Row { const char *name; const PROPERTYKEY *actual; const char *fmtid; DWORD pid; } rows[] = {
         {"WPD_CLIENT_NAME", &WPD_CLIENT_NAME, client, 2},
         {"WPD_CLIENT_MAJOR_VERSION", &WPD_CLIENT_MAJOR_VERSION, client, 3},
@@ -181,6 +188,31 @@ TEST(WpdContract, PropertyKeysMatchTheFactSheet)
         {"WPD_OBJECT_SIZE", &WPD_OBJECT_SIZE, object, 11},
         {"WPD_OBJECT_ORIGINAL_FILE_NAME", &WPD_OBJECT_ORIGINAL_FILE_NAME, object, 12},
         {"WPD_RESOURCE_DEFAULT", &WPD_RESOURCE_DEFAULT, "e81e79be-34f0-41bf-b53f-f1a06ae87842", 0},
+        {"WPD_PROPERTY_COMMON_COMMAND_CATEGORY", &WPD_PROPERTY_COMMON_COMMAND_CATEGORY, common, 1001},
+        {"WPD_PROPERTY_COMMON_COMMAND_ID", &WPD_PROPERTY_COMMON_COMMAND_ID, common, 1002},
+        {"WPD_PROPERTY_COMMON_HRESULT", &WPD_PROPERTY_COMMON_HRESULT, common, 1003},
+        {"WPD_COMMAND_MTP_EXT_GET_SUPPORTED_VENDOR_OPCODES", &WPD_COMMAND_MTP_EXT_GET_SUPPORTED_VENDOR_OPCODES, mtp, 11},
+        {"WPD_COMMAND_MTP_EXT_EXECUTE_COMMAND_WITHOUT_DATA_PHASE", &WPD_COMMAND_MTP_EXT_EXECUTE_COMMAND_WITHOUT_DATA_PHASE, mtp, 12},
+        {"WPD_COMMAND_MTP_EXT_EXECUTE_COMMAND_WITH_DATA_TO_READ", &WPD_COMMAND_MTP_EXT_EXECUTE_COMMAND_WITH_DATA_TO_READ, mtp, 13},
+        {"WPD_COMMAND_MTP_EXT_EXECUTE_COMMAND_WITH_DATA_TO_WRITE", &WPD_COMMAND_MTP_EXT_EXECUTE_COMMAND_WITH_DATA_TO_WRITE, mtp, 14},
+        {"WPD_COMMAND_MTP_EXT_READ_DATA", &WPD_COMMAND_MTP_EXT_READ_DATA, mtp, 15},
+        {"WPD_COMMAND_MTP_EXT_WRITE_DATA", &WPD_COMMAND_MTP_EXT_WRITE_DATA, mtp, 16},
+        {"WPD_COMMAND_MTP_EXT_END_DATA_TRANSFER", &WPD_COMMAND_MTP_EXT_END_DATA_TRANSFER, mtp, 17},
+        {"WPD_COMMAND_MTP_EXT_GET_VENDOR_EXTENSION_DESCRIPTION", &WPD_COMMAND_MTP_EXT_GET_VENDOR_EXTENSION_DESCRIPTION, mtp, 18},
+        {"WPD_PROPERTY_MTP_EXT_OPERATION_CODE", &WPD_PROPERTY_MTP_EXT_OPERATION_CODE, mtp, 1001},
+        {"WPD_PROPERTY_MTP_EXT_OPERATION_PARAMS", &WPD_PROPERTY_MTP_EXT_OPERATION_PARAMS, mtp, 1002},
+        {"WPD_PROPERTY_MTP_EXT_RESPONSE_CODE", &WPD_PROPERTY_MTP_EXT_RESPONSE_CODE, mtp, 1003},
+        {"WPD_PROPERTY_MTP_EXT_RESPONSE_PARAMS", &WPD_PROPERTY_MTP_EXT_RESPONSE_PARAMS, mtp, 1004},
+        {"WPD_PROPERTY_MTP_EXT_VENDOR_OPERATION_CODES", &WPD_PROPERTY_MTP_EXT_VENDOR_OPERATION_CODES, mtp, 1005},
+        {"WPD_PROPERTY_MTP_EXT_TRANSFER_CONTEXT", &WPD_PROPERTY_MTP_EXT_TRANSFER_CONTEXT, mtp, 1006},
+        {"WPD_PROPERTY_MTP_EXT_TRANSFER_TOTAL_DATA_SIZE", &WPD_PROPERTY_MTP_EXT_TRANSFER_TOTAL_DATA_SIZE, mtp, 1007},
+        {"WPD_PROPERTY_MTP_EXT_TRANSFER_NUM_BYTES_TO_READ", &WPD_PROPERTY_MTP_EXT_TRANSFER_NUM_BYTES_TO_READ, mtp, 1008},
+        {"WPD_PROPERTY_MTP_EXT_TRANSFER_NUM_BYTES_READ", &WPD_PROPERTY_MTP_EXT_TRANSFER_NUM_BYTES_READ, mtp, 1009},
+        {"WPD_PROPERTY_MTP_EXT_TRANSFER_NUM_BYTES_TO_WRITE", &WPD_PROPERTY_MTP_EXT_TRANSFER_NUM_BYTES_TO_WRITE, mtp, 1010},
+        {"WPD_PROPERTY_MTP_EXT_TRANSFER_NUM_BYTES_WRITTEN", &WPD_PROPERTY_MTP_EXT_TRANSFER_NUM_BYTES_WRITTEN, mtp, 1011},
+        {"WPD_PROPERTY_MTP_EXT_TRANSFER_DATA", &WPD_PROPERTY_MTP_EXT_TRANSFER_DATA, mtp, 1012},
+        {"WPD_PROPERTY_MTP_EXT_OPTIMAL_TRANSFER_BUFFER_SIZE", &WPD_PROPERTY_MTP_EXT_OPTIMAL_TRANSFER_BUFFER_SIZE, mtp, 1013},
+        {"WPD_PROPERTY_MTP_EXT_VENDOR_EXTENSION_DESCRIPTION", &WPD_PROPERTY_MTP_EXT_VENDOR_EXTENSION_DESCRIPTION, mtp, 1014},
     };
     for (const auto &r : rows) {
         EXPECT_EQ(r.fmtid, GuidText(r.actual->fmtid)) << r.name << " has the wrong property set";
