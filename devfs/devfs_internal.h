@@ -162,6 +162,8 @@ BOOL DevDeleteFileOnDevice(LPCSTR path);
 #define DEV_E_MTP_RESPONSE(code) MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, (code) & 0xFFFF)
 // A handle whose object does not carry the name it should: the id does not map to that object.
 #define DEV_E_MTP_HANDLE_MISMATCH MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0E10)
+// An object id that does not follow the driver's "o" and hex: no handle to be had from it.
+#define DEV_E_MTP_NOT_A_HANDLE MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0E11)
 enum { MTP_EDIT_NOT_LISTED = 0, MTP_EDIT_LISTED = 1, MTP_EDIT_UNANSWERED = 2 };
 // Whether the device lists Android's five edit operations among its vendor operations, asked
 // once per device; MTP_EDIT_UNANSWERED when the driver will not say (then try, and take a
@@ -170,7 +172,7 @@ int MtpEditOperations(void);
 // The device's vendor extension description into out (DEV_PATH_CHARS units, cut to fit).
 HRESULT MtpVendorExtension(WCHAR *out);
 // The MTP handle of a WPD object id, "o" and the handle in hex, once the device's ObjectFileName
-// for that handle equals name (else DEV_E_MTP_HANDLE_MISMATCH). E_INVALIDARG: not of that form.
+// for that handle equals name (else DEV_E_MTP_HANDLE_MISMATCH). DEV_E_MTP_NOT_A_HANDLE: not of that form.
 HRESULT MtpHandleOf(LPCWSTR objectId, LPCWSTR name, DWORD *handle);
 // The object's size as the device states it now (ObjectSize), not the driver's cached WPD_OBJECT_SIZE.
 HRESULT MtpObjectSize(DWORD handle, ULONGLONG *size);

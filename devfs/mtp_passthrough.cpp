@@ -5,6 +5,7 @@
 
 enum {
     MTP_OK = 0x2001,
+    MTP_GENERAL_ERROR = 0x2002,
     MTP_DEVICE_BUSY = 0x2019,
     MTP_GET_OBJECT = 0x1009,
     MTP_GET_OBJECT_PROP_VALUE = 0x9803,
@@ -237,10 +238,12 @@ int MtpEditOperations(void)
             hr = results->GetIPortableDevicePropVariantCollectionValue(WPD_PROPERTY_MTP_EXT_VENDOR_OPERATION_CODES, &codes);
         if (SUCCEEDED(hr))
             hr = codes->GetCount(&count);
+        // A list not read to its end says nothing of what it lacks: the operations are tried.
         for (DWORD i = 0; SUCCEEDED(hr) && i < count; i++) {
             PROPVARIANT code;
             PropVariantInit(&code);
-            if (SUCCEEDED(codes->GetAt(i, &code)) && code.vt == VT_UI4 && code.ulVal - MTP_FIRST_EDIT_OPERATION < 5)
+            hr = codes->GetAt(i, &code);
+            if (SUCCEEDED(hr) && code.vt == VT_UI4 && code.ulVal - MTP_FIRST_EDIT_OPERATION < 5)
                 found |= 1u << (code.ulVal - MTP_FIRST_EDIT_OPERATION);
             PropVariantClear(&code);
         }
@@ -284,17 +287,17 @@ HRESULT MtpHandleOf(LPCWSTR objectId, LPCWSTR name, DWORD *handle)
     DWORD number = 0;
     *handle = 0;
     if (objectId == NULL || name == NULL || objectId[0] != L'o' || objectId[1] == L'\0')
-        return E_INVALIDARG;
+        return DEV_E_MTP_NOT_A_HANDLE;
     for (LPCWSTR p = objectId + 1; *p != L'\0'; p++) {
         DWORD digit = (DWORD)*p - L'0';
         if (digit > 9)
             digit = (DWORD)(*p | 0x20) - L'a' + 10;   // 'A' to 'F' folded; anything else far above 15
         if (digit > 15 || number > 0x0FFFFFFF)
-            return E_INVALIDARG;
+            return DEV_E_MTP_NOT_A_HANDLE;
         number = number << 4 | digit;
     }
     if (number == 0 || number == 0xFFFFFFFF)
-        return E_INVALIDARG;   // no object has a reserved handle
+        return DEV_E_MTP_NOT_A_HANDLE;   // no object has a reserved handle
     HRESULT hr = PropertyValue(&op, number, MTP_OBJECT_FILE_NAME);
     if (FAILED(hr))
         return hr;
@@ -348,6 +351,11 @@ HRESULT MtpRewriteInPlace(DWORD handle, HANDLE file, DWORD size, int *touched)
     if (SetFilePointer(file, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
         return E_FAIL;
     HRESULT hr = EditStep(MTP_BEGIN_EDIT_OBJECT, handle);
+    // An edit a killed run left open keeps the file from a new one until it is ended.
+    if (hr == DEV_E_MTP_RESPONSE(MTP_GENERAL_ERROR)) {
+        EditStep(MTP_END_EDIT_OBJECT, handle);
+        hr = EditStep(MTP_BEGIN_EDIT_OBJECT, handle);
+    }
     if (FAILED(hr))
         return hr;
     // Emptied first: some devices only extend a file from its current end.

@@ -224,20 +224,45 @@ static int NameIs(Replace *rp, LPCWSTR id, int which, ULONGLONG size)
     return same;
 }
 
-// A new object named names[which] holding the whole local file; *newId (when asked) its id.
-static HRESULT CreateObject(Replace *rp, int which, LPWSTR *newId)
+// A new object named names[which] holding the whole of a local file (the one with the bytes
+// wanted under R, unless another is given); *newId (when asked) its id.
+static HRESULT CreateObject(Replace *rp, int which, LPWSTR *newId, HANDLE file = INVALID_HANDLE_VALUE, DWORD size = 0)
 {
     IPortableDeviceValues *values = NULL;
+    if (file == INVALID_HANDLE_VALUE) {
+        file = rp->file;
+        size = rp->size;
+    }
     rp->changed = 1;
-    HRESULT hr = BuildObjectProperties(rp->folder, rp->base, rp->extension, rp->size, 0, &values);
+    HRESULT hr = BuildObjectProperties(rp->folder, rp->base, rp->extension, size, 0, &values);
     // Built for R, so that an image stays one; only the file name differs under N.
     if (SUCCEEDED(hr) && which != NAME_REAL)
         hr = values->SetStringValue(WPD_OBJECT_ORIGINAL_FILE_NAME, rp->names[which]);
     if (SUCCEEDED(hr))
-        hr = WriteNewObject(DevConnection.content, values, rp->file, newId);
+        hr = WriteNewObject(DevConnection.content, values, file, newId);
     if (values != NULL)
         values->Release();
     return hr;
+}
+
+// R read whole, into a local file (downloadTo) or against the one with the new bytes: by the size
+// the listing stated, or, when the bytes fall short of it, by the size the device states now. A
+// driver keeps stating a file's size from before an in-place edit until the phone is reconnected.
+static HRESULT ReadReal(Replace *rp, LPCWSTR downloadTo, DevDigest *seen)
+{
+    for (int attempt = 0;; attempt++) {
+        HRESULT hr = downloadTo != NULL
+                         ? DownloadObject(DevConnection.content, rp->ids[NAME_REAL], rp->sizes[NAME_REAL], downloadTo, seen)
+                         : CompareObjectWithFile(DevConnection.content, rp->ids[NAME_REAL], rp->sizes[NAME_REAL],
+                                                 rp->file, seen);
+        DWORD handle = 0;
+        ULONGLONG size = DEV_SIZE_UNKNOWN;
+        if (hr != DEV_E_INCOMPLETE || attempt > 0 ||
+            FAILED(MtpHandleOf(rp->ids[NAME_REAL], rp->names[NAME_REAL], &handle)) ||
+            FAILED(MtpObjectSize(handle, &size)) || size == rp->sizes[NAME_REAL])
+            return hr;
+        rp->sizes[NAME_REAL] = size;
+    }
 }
 
 // Whether the object id holds exactly the local file's bytes, read whole.
@@ -298,16 +323,128 @@ static HRESULT ReplaceWithoutRenaming(Replace *rp, LPCWSTR newId)
     return hr;
 }
 
+// Answers of the edit path that say this device cannot rewrite R in place, rather than that a
+// request failed: today's replace then does the save.
+static int CannotEdit(HRESULT hr)
+{
+    return IsDefiniteRefusal(hr) || hr == DEV_E_MTP_NOT_A_HANDLE || hr == DEV_E_MTP_HANDLE_MISMATCH ||
+           hr == DEV_E_MTP_RESPONSE(0x2005) || hr == DEV_E_MTP_RESPONSE(0x2009);
+}
+
+// R's MTP handle where the device lists Android's edit operations (or will not say) and R's id
+// maps to a handle that checks.
+static HRESULT EditHandle(Replace *rp, DWORD *handle)
+{
+    *handle = 0;
+    if (MtpEditOperations() == MTP_EDIT_NOT_LISTED)
+        return E_NOTIMPL;
+    return MtpHandleOf(rp->ids[NAME_REAL], rp->names[NAME_REAL], handle);
+}
+
+// R rewritten in place with the new bytes and read back through the pass-through, not by the
+// driver's cached size: a phone may answer OK and keep R short or stale (growing in place is
+// unreliable on some). *touched: R may have been cut.
+static HRESULT EditReal(Replace *rp, DWORD handle, int *touched)
+{
+    HRESULT hr = MtpRewriteInPlace(handle, rp->file, rp->size, touched);
+    if (SUCCEEDED(hr) && MtpReadObject(handle, rp->file, TRUE, NULL) != S_OK)
+        hr = E_FAIL;
+    return hr;
+}
+
+// O, a new object holding what R holds now, read back whole.
+static HRESULT CopyRealAside(Replace *rp)
+{
+    char path[DEV_PATH_CHARS];
+    WCHAR widePath[DEV_PATH_CHARS];
+    HANDLE file = INVALID_HANDLE_VALUE;
+    DWORD size = 0;
+    HRESULT hr = DevNewTemporaryFile(path) && DevToWide(path, widePath) ? ReadReal(rp, widePath, NULL) : E_FAIL;
+    if (SUCCEEDED(hr)) {
+        file = OpenUploadSource(widePath, &size);
+        hr = file != INVALID_HANDLE_VALUE ? CreateObject(rp, NAME_OLD, &rp->ids[NAME_OLD], file, size) : E_FAIL;
+    }
+    if (SUCCEEDED(hr) && (rp->ids[NAME_OLD] == NULL ||
+                          CompareObjectWithFile(DevConnection.content, rp->ids[NAME_OLD], size, file) != S_OK))
+        hr = E_FAIL;
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    if (path[0] != '\0')
+        DeleteFileA(path);
+    return hr;
+}
+
+// R, cut by an edit, gives its name to N, which holds the new bytes (on a device that cannot
+// rename, R is written again and read back); O keeps the old bytes until then.
+static HRESULT ReplaceFromNew(Replace *rp)
+{
+    HRESULT hr = DeleteListed(rp, NAME_REAL);
+    if (SUCCEEDED(hr))
+        hr = RenameObject(rp, rp->ids[NAME_NEW], NAME_REAL);
+    if (IsDefiniteRefusal(hr))
+        return CreateReal(rp);
+    if (SUCCEEDED(hr) && !(NameIs(rp, rp->ids[NAME_NEW], NAME_REAL, rp->size) && HoldsLocalFile(rp, rp->ids[NAME_NEW])))
+        hr = E_FAIL;
+    if (SUCCEEDED(hr)) {
+        CoTaskMemFree(rp->ids[NAME_NEW]);   // it names R now
+        rp->ids[NAME_NEW] = NULL;
+    }
+    return hr;
+}
+
+// R, which an edit may have cut, rewritten from N, whose bytes the local file holds: in place
+// once more where the phone lets it (handle 0: not looked up yet), else by giving N its name. An
+// attempt that fails before it cut anything leaves the folder for a later look.
+static HRESULT RewriteFromNew(Replace *rp, DWORD handle)
+{
+    int touched = 0;
+    HRESULT hr = handle != 0 ? S_OK : EditHandle(rp, &handle);
+    if (SUCCEEDED(hr))
+        hr = EditReal(rp, handle, &touched);
+    if (FAILED(hr) && (CannotEdit(hr) || touched))
+        hr = ReplaceFromNew(rp);
+    return hr;
+}
+
+// Steps e1 to e5, the save by an in-place edit, which keeps R's object, id and owner: O and N
+// are made and read back whole before R is touched, R is rewritten and read back, and only then
+// do N and O go. A failure once R may be cut rewrites it from N, in place where the phone still
+// lets it, else by giving N its name. S_FALSE: the device cannot edit R, nothing was cut, O is
+// gone again and N is ready for the renames.
+static HRESULT ReplaceInPlace(Replace *rp, DWORD handle)
+{
+    int touched = 0;
+    HRESULT hr = CopyRealAside(rp);
+    if (SUCCEEDED(hr))
+        hr = CreateObject(rp, NAME_NEW, &rp->ids[NAME_NEW]);
+    if (SUCCEEDED(hr) && !HoldsLocalFile(rp, rp->ids[NAME_NEW]))
+        hr = E_FAIL;
+    if (SUCCEEDED(hr))
+        hr = EditReal(rp, handle, &touched);
+    if (FAILED(hr) && !touched && rp->ids[NAME_NEW] != NULL && CannotEdit(hr))
+        return SUCCEEDED(DeleteListed(rp, NAME_OLD)) ? S_FALSE : E_FAIL;
+    if (FAILED(hr) && touched)
+        hr = RewriteFromNew(rp, handle);
+    if (SUCCEEDED(hr))
+        DeleteLeftovers(rp);
+    return hr;
+}
+
 // Steps 1 to 5 over an existing R. S_OK only when the new file is known to be under R.
 static HRESULT ReplaceExisting(Replace *rp)
 {
     // R never read in this run is read first, so that a failure can tell whether it is as it
-    // was. Leftovers beside it may be the only complete copy: R must read whole before they go.
-    // A phantom R never does, and the save ends with nothing changed.
+    // was. Leftovers beside it may be the only complete copy: R must read whole before they go,
+    // and beside both, an edit may have cut it, which no read of R alone can tell (the run's
+    // read rolls it forward). A phantom R never reads whole. The save ends with nothing changed.
     HRESULT hr = S_OK;
-    if (!DevDigestKnown(&rp->real))
-        hr = CompareObjectWithFile(DevConnection.content, rp->ids[NAME_REAL], rp->sizes[NAME_REAL], rp->file,
-                                   &rp->real);
+    if (!DevDigestKnown(&rp->real)) {
+        hr = ReadReal(rp, NULL, &rp->real);
+        if (rp->ids[NAME_NEW] != NULL && rp->ids[NAME_OLD] != NULL && SUCCEEDED(hr)) {
+            hr = E_FAIL;
+            DevDigestForget(&rp->real);   // not known to be as it was either
+        }
+    }
     if (FAILED(hr) && (rp->ids[NAME_NEW] != NULL || rp->ids[NAME_OLD] != NULL))
         return hr;
     // Names this run needs, held by an earlier one. One that cannot go (a phantom, until the
@@ -317,12 +454,23 @@ static HRESULT ReplaceExisting(Replace *rp)
         hr = DeleteListed(rp, NAME_OLD);
     if (FAILED(hr))
         return hr;
-    LPWSTR newId = NULL;
-    hr = CreateObject(rp, NAME_NEW, &newId);
-    // Without its id N cannot be renamed, and a commit's answer is no proof of its bytes: N is
-    // read back whole before R is touched. The folder tells what to do otherwise.
-    if (SUCCEEDED(hr) && !HoldsLocalFile(rp, newId))
-        hr = E_FAIL;
+    // In place where the phone can: a new object under R is no longer the app's own on current
+    // Android. A device that could not say whether it can fails the save with nothing changed.
+    DWORD handle = 0;
+    hr = EditHandle(rp, &handle);
+    if (FAILED(hr) && !CannotEdit(hr))
+        return hr;
+    if (SUCCEEDED(hr) && (hr = ReplaceInPlace(rp, handle)) != S_FALSE)
+        return hr;
+    LPWSTR newId = rp->ids[NAME_NEW];   // made and read back by the edit path, or not yet
+    rp->ids[NAME_NEW] = NULL;
+    if (newId == NULL) {
+        // Without its id N cannot be renamed, and a commit's answer is no proof of its bytes: N
+        // is read back whole before R is touched. The folder tells what to do otherwise.
+        hr = CreateObject(rp, NAME_NEW, &newId);
+        if (SUCCEEDED(hr) && !HoldsLocalFile(rp, newId))
+            hr = E_FAIL;
+    }
     if (SUCCEEDED(hr)) {
         hr = RenameObject(rp, rp->ids[NAME_REAL], NAME_OLD);
         if (IsDefiniteRefusal(hr)) {
@@ -377,12 +525,17 @@ static HRESULT Settle(Replace *rp, ReplaceOutcome *outcome)
             // R decides only when it reads whole: the new bytes are done, the bytes this run
             // started from are the file as it was, and anything else keeps every copy.
             DevDigest seen;
-            hr = CompareObjectWithFile(DevConnection.content, rp->ids[NAME_REAL], rp->sizes[NAME_REAL], rp->file,
-                                       &seen);
+            hr = ReadReal(rp, NULL, &seen);
             if (hr == S_OK || (hr == S_FALSE && DevDigestEqual(&seen, &rp->real))) {
                 *outcome = hr == S_OK ? REPLACE_DONE : REPLACE_AS_IT_WAS;
                 DeleteLeftovers(rp);   // beside a complete R, they only get in the way
                 return hr == S_OK ? S_OK : E_FAIL;
+            }
+            // Beside both copies R is cut by an edit: rewritten from N, once N reads as the new bytes.
+            if (hr == S_FALSE && look < SETTLE_REPAIRS && rp->ids[NAME_NEW] != NULL && rp->ids[NAME_OLD] != NULL &&
+                LeftoverHolds(rp, NAME_NEW)) {
+                RewriteFromNew(rp, 0);
+                continue;
             }
             if (hr == S_FALSE)
                 return E_FAIL;
@@ -461,6 +614,38 @@ static HRESULT Recover(Replace *rp, int source, LPCWSTR localPath)
     return hr;
 }
 
+// Whether the bytes just read into the local file are what N or O holds, each read whole.
+static int ReadsAsLeftover(Replace *rp, LPCWSTR localPath)
+{
+    DWORD size = 0;
+    HANDLE file = OpenUploadSource(localPath, &size);
+    int same = 0;
+    for (int which = NAME_NEW; file != INVALID_HANDLE_VALUE && !same && which <= NAME_OLD; which++)
+        same = CompareObjectWithFile(DevConnection.content, rp->ids[which], rp->sizes[which], file) == S_OK;
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return same;
+}
+
+// R was cut by an edit that did not end, and N, read whole into the local file, holds the new
+// bytes: R is rewritten from it, in place where the phone lets it, else N takes its name. S_OK
+// only when R then reads back holding them; N and O go only then.
+static HRESULT RollForward(Replace *rp, LPCWSTR localPath)
+{
+    DWORD handle = 0;
+    int touched = 0;
+    HRESULT hr = OpenLocal(rp, localPath);
+    if (SUCCEEDED(hr))
+        hr = EditHandle(rp, &handle);
+    if (SUCCEEDED(hr))
+        hr = EditReal(rp, handle, &touched);
+    if (FAILED(hr) && (CannotEdit(hr) || touched))
+        hr = RewriteFromNew(rp, touched ? handle : 0);
+    if (SUCCEEDED(hr))
+        DeleteLeftovers(rp);
+    return hr;
+}
+
 HRESULT ReadDeviceFile(LPCSTR devicePath, LPCSTR localPath, int recover, DevDigest *real)
 {
     Replace rp;
@@ -470,13 +655,18 @@ HRESULT ReadDeviceFile(LPCSTR devicePath, LPCSTR localPath, int recover, DevDige
     DevDigestForget(real);
     HRESULT hr = DevToWide(localPath, wideLocal) ? OpenFolder(&rp, devicePath) : E_FAIL;
     if (SUCCEEDED(hr)) {
-        // Only a folder that holds none of the three names lacks the file.
+        // Only a folder that holds none of the three names lacks the file. R beside both
+        // leftovers is a file an edit may have cut: it counts only when it reads as one of them.
+        int edited = rp.ids[NAME_REAL] != NULL && rp.ids[NAME_NEW] != NULL && rp.ids[NAME_OLD] != NULL;
         hr = DEV_E_NO_SUCH_OBJECT;
         int source = -1;
         for (int i = NAME_REAL; source < 0 && i < NAME_COUNT; i++) {
             if (rp.ids[i] == NULL)
                 continue;
-            hr = DownloadObject(DevConnection.content, rp.ids[i], rp.sizes[i], wideLocal, &seen);
+            hr = i == NAME_REAL ? ReadReal(&rp, wideLocal, &seen)
+                                : DownloadObject(DevConnection.content, rp.ids[i], rp.sizes[i], wideLocal, &seen);
+            if (SUCCEEDED(hr) && i == NAME_REAL && edited && !ReadsAsLeftover(&rp, wideLocal))
+                hr = DEV_E_INCOMPLETE;
             if (SUCCEEDED(hr))
                 source = i;
         }
@@ -485,7 +675,8 @@ HRESULT ReadDeviceFile(LPCSTR devicePath, LPCSTR localPath, int recover, DevDige
         // Only the newest leftover may take R's place: an N that did not read whole this time
         // is kept, and with it the folder as it is.
         int newest = rp.ids[NAME_NEW] != NULL ? NAME_NEW : NAME_OLD;
-        if (source == newest && recover && rp.ids[NAME_REAL] == NULL && SUCCEEDED(Recover(&rp, source, wideLocal)))
+        if (source == newest && recover &&
+            SUCCEEDED(rp.ids[NAME_REAL] == NULL ? Recover(&rp, source, wideLocal) : edited ? RollForward(&rp, wideLocal) : E_FAIL))
             *real = seen;
     }
     EndReplace(&rp);

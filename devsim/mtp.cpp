@@ -238,6 +238,10 @@ HRESULT WriteData(const Request &q, HRESULT after, HRESULT *call, SimValueList *
         SimMtpWrite(t.device, t.params[0], offset + t.received, q.data.substr(0, (size_t)taken));
     }
     t.received += q.count;
+    // Every byte announced has reached the phone: the file is whole, whether or not the end
+    // of the transfer ever comes (a run killed before it leaves the bytes written).
+    if (t.code == SEND_PARTIAL_OBJECT && !t.params.empty() && t.received >= announced)
+        SimMtpSent(t.device, t.params[0]);
     SimRecordWrite(q.count, q.count);
     *call = after;   // written, then perhaps the answer was lost
     out->push_back(std::make_pair(WPD_PROPERTY_MTP_EXT_TRANSFER_NUM_BYTES_WRITTEN, Number(VT_UI4, q.count)));

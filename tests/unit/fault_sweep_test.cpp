@@ -31,7 +31,7 @@ const wchar_t *const FileNames[NAMES] = {L"Corvane_Info.ini", L"Corvane_Info.ini
                                          L"Corvane_Info.ini.tessaly-old"};
 // The names the runs write: the handheld starts with the first, the faulted run writes the
 // second, a run under fire the third, and the later runs the last two.
-const char OldName[] = "Demo phone";
+const char OldName[] = "Old";   // shorter than the names written, so that a save grows the file
 const char NewName[] = "Sweep name";
 const char FreshName[] = "Fresh name";
 const char NextName[] = "Next name";
@@ -61,6 +61,7 @@ struct DeviceKind {
     bool writable;   // whether a clean run can write on it at all
     bool phantoms;   // whether an upload cut off leaves a phantom
     long gap;        // requests under way while the app folder holds no complete R, in a clean run
+    bool keepsOwner; // every save edits R in place: R stays the app's after every run that wrote
 };
 void MakeAndroidPhone(int device)
 {
@@ -85,6 +86,21 @@ const DeviceKind Kinds[] = {
          DevsimSetRenameRefused(device, true);
      },
      true, true, 4},
+    // The truncate and the one SendPartialObject.
+    {"phone that edits in place",
+     [](int device) {
+         MakeAndroidPhone(device);
+         DevsimSetEditOperations(device, DEVSIM_EDIT_LISTED);
+     },
+     true, true, 2, true},
+    // Answers OK and keeps R at its old length: twice in place, then N takes the name.
+    {"phone whose growth in place lies",
+     [](int device) {
+         MakeAndroidPhone(device);
+         DevsimSetEditOperations(device, DEVSIM_EDIT_LISTED);
+         DevsimSetGrowthLies(device, true);
+     },
+     true, true, 6},
 };
 
 enum FaultKind {
@@ -98,7 +114,8 @@ const char *const FaultNames[FAULT_KINDS] = {
     "the run is killed after a call"};
 // The calls that change the device, each of which may act and then answer a failure.
 const char *const MutatingCalls[] = {"IPortableDeviceProperties::SetValues", "IPortableDeviceContent::Delete",
-                                     "IStream::Commit", "IStream::Write"};
+                                     "IStream::Commit", "IStream::Write", "MTP::TruncateObject",
+                                     "MTP::SendPartialObject", "MTP::EndEditObject"};
 // The calls that cross to the device; the rest are answered on the desktop.
 const char *const Requests[] = {
     "IPortableDevice::Open", "IPortableDeviceContent::EnumObjects", "IPortableDeviceProperties::GetValues",
@@ -137,6 +154,7 @@ struct Folder {
     std::vector<std::wstring> names;
     std::vector<std::string> data;
     std::vector<bool> phantom;
+    std::vector<bool> appOwned;
 
     int Find(int which) const
     {
@@ -166,6 +184,7 @@ struct Folder {
         return false;
     }
     bool Clean() const { return names.size() == 1 && Holds(REAL); }
+    bool RealIsTheApps() const { return Has(REAL) && appOwned[Find(REAL)]; }
     // What a state is, for telling states apart: each object's name and what it holds.
     std::string Signature() const
     {
@@ -187,6 +206,7 @@ Folder Look(int device)
         f.names.push_back(DevsimName(device, child));
         f.data.push_back(DevsimData(device, child));
         f.phantom.push_back(DevsimIsPhantom(device, child));
+        f.appOwned.push_back(DevsimOwnedByApp(device, child));
     }
     return f;
 }
@@ -240,6 +260,8 @@ struct Figures {
     long falseAlarms = 0;        // the write said it failed, and the new name is under R
     long wrongClaims = 0;        // the message said the device's file is as it was, and it is not
     long strayCopies = 0;        // a local copy kept beside a saved name
+    long notTheApps = 0;         // R replaced by a new object where the phone edits in place
+    long cutByKill = 0;          // R cut by an edit a killed run left (or found), both copies complete beside it
     long leftovers = 0;          // objects beside R after the run
     long maxGap = 0;             // requests without a complete R, the most in one run
     long nextRuns = 0, nextRunFailures = 0;
@@ -286,12 +308,21 @@ protected:
     {
         figures->cases++;
         bool complete = false;
+        // An edit in place cuts R for two requests, with both copies complete beside it: a run
+        // killed there leaves it so, and so may a run that found it so and failed; the next run
+        // must roll it forward.
+        bool cutByKill = (killed || (before.Has(REAL) && !before.Holds(REAL))) && after.Holds(NEW_COPY) &&
+                         after.Holds(OLD_COPY);
         for (int which : {REAL, NEW_COPY, OLD_COPY}) {
             int i = after.Find(which);
             if (i < 0 || after.phantom[i]) continue;
             bool whole = CompleteName(after.data[i]) != nullptr;
             complete = complete || whole;
             if (whole) continue;
+            if (which == REAL && cutByKill) {
+                figures->cutByKill++;
+                continue;
+            }
             if (which == REAL) figures->installedPartial++;
             ADD_FAILURE() << "the device's " << Narrow(FileNames[which]) << " holds no complete settings file: \""
                           << Printable(after.data[i]) << "\"";
@@ -320,6 +351,11 @@ protected:
         if (killed && kind.writable && before.Holds(REAL) && run.gap > kind.gap) {
             ADD_FAILURE() << "a killed run served " << run.gap << " requests while the app folder held no complete "
                           << "settings file; a clean run serves " << kind.gap;
+        }
+        if (kind.keepsOwner && before.RealIsTheApps() && !after.RealIsTheApps()) {
+            figures->notTheApps++;
+            ADD_FAILURE() << "the settings file under its name is no longer the app's own: it was replaced by a new "
+                             "object where the phone edits in place";
         }
         if (!killed && run.wrote == 1 && !newUnderName) {
             figures->untold++;
@@ -394,6 +430,8 @@ protected:
                 problem = "left the app folder holding " + after.Signature();
             else if (run.wrote == 1 && std::string(after.Holds(REAL)) != name)
                 problem = "left a settings file holding \"" + Printable(after.data[after.Find(REAL)]) + "\"";
+            else if (kind.keepsOwner && before.RealIsTheApps() && !after.RealIsTheApps())
+                problem = "left a settings file that is no longer the app's own";
             if (problem.empty() && run.wrote == 1 && !left.empty())
                 problem = "left a temporary file although it wrote its name";
             if (!problem.empty()) {
@@ -494,7 +532,9 @@ protected:
                   << "file under any name " << f.noCompleteFile << ", installed empty or partial " << f.installedPartial
                   << ", lost from both places " << f.lostEverywhere << ", failures not told " << f.untold
                   << ", false alarms " << f.falseAlarms << ", untrue messages " << f.wrongClaims
-                  << ", copies beside a saved name " << f.strayCopies << ", leftovers after the run " << f.leftovers
+                  << ", copies beside a saved name " << f.strayCopies << ", not the app's " << f.notTheApps
+                  << ", cut by a killed edit " << f.cutByKill
+                  << ", leftovers after the run " << f.leftovers
                   << ", most requests without the file " << f.maxGap << "; next runs " << f.nextRuns << ", failed "
                   << f.nextRunFailures << ", needed a reconnect " << f.needReconnect
                   << ", most requests without the file " << f.nextMaxGap << std::endl;
@@ -714,6 +754,26 @@ TEST_F(FaultSweepTest, APhoneThatLeavesPhantomsAndCannotRenameNeverLosesTheSetti
 TEST_F(FaultSweepTest, APhoneThatLeavesPhantomsAndCannotRenameNeverLosesTheSettingsFileFromTheCommandLine)
 {
     Sweep(Kinds[6], false);
+}
+
+TEST_F(FaultSweepTest, APhoneThatEditsInPlaceKeepsTheSettingsFileTheAppsInADialogRun)
+{
+    Sweep(Kinds[7], true);
+}
+
+TEST_F(FaultSweepTest, APhoneThatEditsInPlaceKeepsTheSettingsFileTheAppsFromTheCommandLine)
+{
+    Sweep(Kinds[7], false);
+}
+
+TEST_F(FaultSweepTest, APhoneWhoseGrowthInPlaceLiesNeverLosesTheSettingsFileInADialogRun)
+{
+    Sweep(Kinds[8], true);
+}
+
+TEST_F(FaultSweepTest, APhoneWhoseGrowthInPlaceLiesNeverLosesTheSettingsFileFromTheCommandLine)
+{
+    Sweep(Kinds[8], false);
 }
 
 }  // namespace
