@@ -55,6 +55,8 @@ struct DeviceConnection {
     int storageHidden;                   // a device opened and listed no storage
     int appFolderUnreadable;             // a device showed an app folder, and a request on it or in it failed
     DWORD busyWaited;                    // milliseconds waited for busy devices in this run
+    DWORD foldersListed;                 // listings discovery has made so far, for DevSearchProgress
+    int searchCancelled;                 // DevSearchProgress answered nonzero: discovery ended there
     IPortableDeviceProperties *properties;           // the content's property service, got once
     IPortableDeviceKeyCollection *readKeys;          // name, type and size: every property read, made once
     WorkingCopy workingCopy;
@@ -89,6 +91,12 @@ int DevStorageHidden(void);
 // and a request on that folder or on something in it failed (or an object whose name could not
 // be read may have been it), so that the search of that device ended there.
 int DevAppFolderUnreadable(void);
+// Told by discovery between device calls, with the folders it has listed so far, so that the
+// program can keep a window answering through a long walk; a nonzero answer ends the walk of
+// every device. None by default.
+extern int (*DevSearchProgress)(DWORD foldersListed);
+// After a discovery that found no settings file: 1 when DevSearchProgress ended it.
+int DevSearchCancelled(void);
 void DevStartup(int enableDevices);
 void DevShutdown(void);
 
