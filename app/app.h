@@ -14,6 +14,9 @@ INT_PTR CALLBACK NameDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
 void RunNameDialog(void);
 BOOL CenterWindow(HWND hwnd, HWND owner);
 int LocateSettingsFile(void);
+// DevDevicePath, with the window SEARCH up while a long walk runs; its Cancel ends the walk
+// (DevSearchCancelled).
+int SearchHandheld(LPSTR out);
 void ShowMessage(HWND owner, UINT textId, UINT style);
 void ShowNotSaved(HWND owner);
 // 1 when this start may run: no other Tessaly runs in this session, or (a start with a name)

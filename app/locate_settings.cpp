@@ -51,7 +51,7 @@ static int FindOnDrives(void)
 // Decides once per run which file holds the name: the configured root (existing or
 // not), else the first ready drive carrying the app folder, else the open device.
 // Returns 0 after telling the user when there is none (and why, where a handheld hid its storage,
-// its app folder or all but its photos).
+// its app folder or all but its photos), and without a word when the user cancelled the search.
 int LocateSettingsFile(void)
 {
     int rootLength;
@@ -69,8 +69,11 @@ int LocateSettingsFile(void)
     if (FindOnDrives())
         return 1;
 
-    if (DevDevicePath(SettingsPath))
+    if (SearchHandheld(SettingsPath))
         return 1;
+    // The user cancelled the search: there is nothing to tell.
+    if (DevSearchCancelled())
+        return 0;
 
     // A handheld whose app folder could not be read, one that opens but shows no storage (it is
     // locked or only charging), or one that shares only its photos, needs other advice than

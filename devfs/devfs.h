@@ -56,6 +56,8 @@ struct DeviceConnection {
     int appFolderUnreadable;             // a device showed an app folder, and a request on it or in it failed
     int photosOnly;                      // a storage showed nothing but folders DCIM and Pictures
     DWORD busyWaited;                    // milliseconds waited for busy devices in this run
+    DWORD foldersListed;                 // listings discovery has made so far, for DevSearchProgress
+    int searchCancelled;                 // DevSearchProgress answered nonzero: discovery ended there
     IPortableDeviceProperties *properties;           // the content's property service, got once
     IPortableDeviceKeyCollection *readKeys;          // name, type and size: every property read, made once
     int mtpEditAnswer;                   // MtpEditOperations' answer plus 1; 0: not asked of this device
@@ -94,6 +96,12 @@ int DevAppFolderUnreadable(void);
 // After a discovery that found no settings file: 1 when some device showed a storage whose top
 // level holds nothing but folders named DCIM or Pictures, as a phone set to "Transfer photos" does.
 int DevPhotosOnly(void);
+// Told by discovery between device calls, with the folders it has listed so far, so that the
+// program can keep a window answering through a long walk; a nonzero answer ends the walk of
+// every device. None by default.
+extern int (*DevSearchProgress)(DWORD foldersListed);
+// After a discovery that found no settings file: 1 when DevSearchProgress ended it.
+int DevSearchCancelled(void);
 void DevStartup(int enableDevices);
 void DevShutdown(void);
 

@@ -69,6 +69,16 @@ int DevMayHaveChildren(BOOL hasType, const GUID &type)
 }
 
 void (*DevSkippedObject)(LPCWSTR objectId, int call, HRESULT reason);
+int (*DevSearchProgress)(DWORD foldersListed);
+
+// Asks the program whether the walk goes on; once it has said stop, that stands.
+static int SearchCancelled(void)
+{
+    int cancelled = DevConnection.searchCancelled;
+    if (!cancelled && DevSearchProgress != NULL)
+        DevConnection.searchCancelled = cancelled = DevSearchProgress(DevConnection.foldersListed) != 0;
+    return cancelled;
+}
 
 // Below a storage, an object the device cannot list or name is passed over and the walk goes
 // on (a phone answers an error for a folder it will not list); DEVICE and the storages decide
@@ -184,6 +194,7 @@ HRESULT SearchForAppFolder(int depth, BOOL parentIsAppFolder, LPWSTR grandparent
     hr = DevEnumChildren(objectId, &children);
     if (FAILED(hr))
         return SkipOrFail(depth, objectId, DEV_SKIP_LISTING, hr, isAppFolder || parentIsAppFolder);
+    DevConnection.foldersListed++;
     int listed = 0;
     if (depth == 1)
         PhotoFolders = 0;
@@ -192,6 +203,11 @@ HRESULT SearchForAppFolder(int depth, BOOL parentIsAppFolder, LPWSTR grandparent
         PendingLeftover = NULL;
     for (;;) {
         LPWSTR child = NULL;
+        // Ends every folder of the walk as a failure does, never as one passed over.
+        if (SearchCancelled()) {
+            hr = E_ABORT;
+            break;
+        }
         hr = DevNextChild(children, &child);
         if (hr == S_FALSE) {
             hr = S_OK;   // every child seen
@@ -321,8 +337,8 @@ static void DiscoverDevice(void)
         count = 0;
 
     // A camera, a reader or a locked phone that fails to open or to be searched must not
-    // hide the handheld after it: the first device that holds the file wins.
-    for (DWORD i = 0; i < count && !AllIdsSet(); i++)
+    // hide the handheld after it: the first device that holds the file wins. A cancel ends them all.
+    for (DWORD i = 0; i < count && !AllIdsSet() && !DevConnection.searchCancelled; i++)
         OpenAndSearchDevice(deviceIds[i]);
     for (DWORD i = 0; i < count; i++)
         CoTaskMemFree(deviceIds[i]);
@@ -358,6 +374,11 @@ int DevAppFolderUnreadable(void)
 int DevPhotosOnly(void)
 {
     return DevConnection.photosOnly && DevConnection.deviceUnavailable;
+}
+
+int DevSearchCancelled(void)
+{
+    return DevConnection.searchCancelled && DevConnection.deviceUnavailable;
 }
 
 int DevDeviceReady(void)

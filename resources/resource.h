@@ -3,6 +3,7 @@
 #define TESSALY_RESOURCE_H
 
 #define IDC_NAME        100   // name field of the dialog TESSALY
+#define IDC_FOLDERS     101   // count of folders looked at, in the dialog SEARCH
 #define IDS_CAPTION     200   // caption of every message box
 #define IDS_NOT_FOUND   201   // no settings file anywhere
 #define IDS_NOT_SAVED   202   // writing the name failed; the settings file is as it was

@@ -232,6 +232,48 @@ KEPT_COPY=1 run_wait
 expect_as_it_was_message "Not saved"
 expect "$(device_name "$SETTINGS")" "Device Phone" "the device keeps its settings file, unchanged"
 
+# ---- a long search: the search window ----
+
+# search_window [SHOT]: waits for the search window (winprobe's message box view reads any dialog's
+# texts and buttons) and checks what it says, its count taken as N.
+search_window() {
+  local box
+  box=$(probe msgbox Corvane 15000)
+  expect "$(field text "$box" | sed 's/[0-9][0-9]*$/N/') [$(field buttons "$box")]" \
+    "Looking for the handheld… | Folders looked at: | N [Cancel]" "the search window: what it does, folders looked at, Cancel"
+  [ -n "${1:-}" ] && screenshot "$1"
+}
+
+case_begin "a slow handheld: a second start brings the search window forward, Esc ends the run without a word or a write"
+case_start
+use_devsim "latency 400
+$HANDHELD"
+run_start "\"$EXE_DOS\""
+search_window search-window.png
+SECONDS=0
+PROBE_CMDLINE="\"$EXE_DOS\"" timeout 60 wine "$PROBE" run 45000 >"$CASE_DIR/second.out" 2>&1 </dev/null
+# Ended at once, with the walk still running: the search window was the one it brought forward.
+grep -q '^exit 0' "$CASE_DIR/second.out" && [ "$SECONDS" -lt 8 ] && xdotool search --onlyvisible --name '^Corvane$' >/dev/null &&
+  pass "the second start found the search window at once and ended" ||
+  fail "the second start took $SECONDS s, or the search window had gone: it did not find that window ($(tr -d '\r' <"$CASE_DIR/second.out"))"
+if WIN=$(find_window '^Corvane$'); then keys_to "$WIN" Escape; else fail "xdotool cannot see the search window"; fi
+run_wait   # a message box after the cancel would keep the program from ending
+expect "$(calls IPortableDeviceResources::GetStream)" "0" "the walk ended before the settings file was read"
+expect "$(calls IPortableDeviceContent::CreateObjectWithPropertiesAndData)" "0" "nothing written"
+
+case_begin "a slow handheld from the command line: the search window shows, goes when the walk ends, and the name is written"
+case_start
+use_devsim "latency 100
+$HANDHELD"
+run_start "\"$EXE_DOS\" Slow Name"
+search_window
+for i in $(seq 100); do xdotool search --onlyvisible --name '^Corvane$' >/dev/null 2>&1 || break; sleep 0.1; done
+sleep 1   # the write after the walk takes seconds at this latency
+kill -0 "$RUN_PID" 2>/dev/null && pass "the search window went while the program was still at work" ||
+  fail "the search window stayed until the program ended"
+run_wait
+expect "$(device_name "$SETTINGS")" "Slow Name" "name written into the device's file"
+
 # ---- where the file is ----
 
 case_begin "a handheld without the app folder gives message 201"

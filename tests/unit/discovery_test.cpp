@@ -1,5 +1,6 @@
 // Device discovery: which device and which app folder DevStartup settles on, how deep it
 // looks, what it reads on the way, and how failures and refusals end it.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -754,6 +755,54 @@ TEST_F(DiscoveryTest, PhonesAsUsersBringThemAreFoundOrToldApart)
         Shutdown();
     }
     DevSkippedObject = nullptr;
+}
+
+// The program's hook between device calls changes no call and is told the folders listed so far;
+// its stop, at any of its calls, ends the walk of every device, holding nothing afterwards.
+std::vector<DWORD> g_progress;
+size_t g_stopAt;   // the hook's call that answers stop; 0: none
+int RecordProgress(DWORD foldersListed)
+{
+    g_progress.push_back(foldersListed);
+    return g_progress.size() == g_stopAt;
+}
+
+TEST_F(DiscoveryTest, TheSearchHookChangesNoCallAndItsStopEndsEveryDevice)
+{
+    auto start = [&](int (*hook)(DWORD)) {
+        DevsimReset();
+        int bare = DevsimAddDevice(L"\\\\?\\usb#bare");   // 6 hook calls: DEVICE, storage, DCIM
+        Folders(bare, DevsimAddStorage(bare, L"Internal storage"), {L"DCIM", L"Camera"});
+        int d = DevsimAddDevice(L"\\\\?\\usb#handheld");   // a replace's leftover before the file
+        int app = Folders(d, DevsimAddStorage(d, L"Internal storage"), {L"Download", L"Corvane"});
+        DevsimAddFile(d, app, L"Corvane_Info.ini.tessaly-new", kInfo);
+        DevsimAddFile(d, app, L"Corvane_Info.ini", kInfo);
+        g_progress.clear();
+        DevSearchProgress = hook;
+        Start();
+    };
+    start(nullptr);
+    std::vector<std::string> unhooked = DevsimCallLog();
+    Shutdown();
+    g_stopAt = 0;
+    start(RecordProgress);
+    EXPECT_TRUE(Found() && !DevSearchCancelled()) << "a hook that never says stop must change nothing";
+    EXPECT_TRUE(unhooked == DevsimCallLog()) << "the hook changed the device calls";
+    EXPECT_TRUE(std::is_sorted(g_progress.begin(), g_progress.end()) && !g_progress.empty() &&
+                g_progress.back() == (DWORD)DevsimCallCount("IPortableDeviceContent::EnumObjects"))
+        << "the hook should be told the folders listed, up to every listing made";
+    Shutdown();
+    for (const size_t calls = g_progress.size(); g_stopAt < calls;) {
+        SCOPED_TRACE("a stop at the hook's call " + std::to_string(++g_stopAt) + " of " + std::to_string(calls));
+        start(RecordProgress);
+        EXPECT_EQ(1, DevSearchCancelled()) << "the layer should report the cancel, with nothing found";
+        EXPECT_EQ(g_stopAt, g_progress.size()) << "the hook was asked again after it said stop";
+        EXPECT_EQ(g_stopAt <= 6 ? 0u : 1u, DevsimOpens(1).size()) << "a stop on the bare phone must end every device";
+        EXPECT_EQ(liveAtStart_, DevsimLiveObjects()) << "a cancelled discovery still holds device objects";
+        EXPECT_EQ(0, DevsimOutstandingBlocks()) << "a cancelled discovery still holds object ids";
+        Shutdown();
+    }
+    DevSearchProgress = nullptr;
 }
 
 // Only a refusal of read-write access is retried read-only (and a busy answer after a wait);

@@ -88,7 +88,7 @@ struct Reader {
         DWORD low = Word();
         return low | ((DWORD)Word() << 16);
     }
-    // A name or ordinal: 0 = none, FFFF + ordinal, or a UTF-16 string.
+    // A name or ordinal: 0 = none, FFFF + ordinal, or a UTF-16 string (given back in UTF-8).
     std::string NameOrOrdinal()
     {
         WORD first = Word();
@@ -100,7 +100,7 @@ struct Reader {
         for (WORD w = Word(); ok && w != 0; w = Word())
             text += (wchar_t)w;
         char narrow[512] = "";
-        WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, narrow, sizeof narrow, NULL, NULL);
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, narrow, sizeof narrow, NULL, NULL);
         return narrow;
     }
     void AlignDword(const BYTE *base)
@@ -117,79 +117,99 @@ struct Item {
     std::string className, text;
 };
 
-TEST_F(ShippedExeTest, DialogTemplateMatchesTheLayout)
+TEST_F(ShippedExeTest, DialogTemplatesMatchTheirLayouts)
 {
-    HRSRC found = FindResourceExA(module, (LPCSTR)RT_DIALOG, "TESSALY", kEnglishUS);
-    ASSERT_NE(found, nullptr) << "no dialog named TESSALY in English (United States)";
-    const BYTE *base = (const BYTE *)LockResource(LoadResource(module, found));
-    ASSERT_NE(base, nullptr) << "the dialog resource cannot be loaded";
-    Reader in{base, base + SizeofResource(module, found)};
-
-    ASSERT_NE(in.Dword(), 0xFFFF0001u) << "the template is an extended one; the plain DIALOG form is expected";
-    in.p = base;
-    DWORD style = in.Dword();
-    DWORD exStyle = in.Dword();
-    WORD count = in.Word();
-    short x = (short)in.Word(), y = (short)in.Word(), cx = (short)in.Word(), cy = (short)in.Word();
-    std::string menu = in.NameOrOrdinal();
-    std::string dialogClass = in.NameOrOrdinal();
-    std::string caption = in.NameOrOrdinal();
-
-    EXPECT_EQ(style, (DWORD)(DS_MODALFRAME | WS_CAPTION | WS_SYSMENU))
-        << "dialog style must be exactly DS_MODALFRAME|WS_CAPTION|WS_SYSMENU (no DS_SETFONT, no WS_POPUP, "
-           "no WS_VISIBLE); got 0x"
-        << std::hex << style;
-    EXPECT_EQ(exStyle, 0u) << "the dialog has extended styles it should not have";
-    EXPECT_EQ(x, 0);
-    EXPECT_EQ(y, 0);
-    EXPECT_EQ(cx, 95) << "dialog width in dialog units";
-    EXPECT_EQ(cy, 38) << "dialog height in dialog units";
-    EXPECT_EQ(menu, "") << "the dialog must have no menu";
-    EXPECT_EQ(dialogClass, "") << "the dialog must use the standard dialog class";
-    EXPECT_EQ(caption, "Tessaly") << "dialog caption";
-    ASSERT_EQ(count, 4) << "the dialog must have exactly four controls";
-
-    std::vector<Item> items;
-    for (int i = 0; i < count; ++i) {
-        in.AlignDword(base);
-        Item item;
-        item.style = in.Dword();
-        item.exStyle = in.Dword();
-        item.x = (short)in.Word();
-        item.y = (short)in.Word();
-        item.cx = (short)in.Word();
-        item.cy = (short)in.Word();
-        item.id = in.Word();
-        item.className = in.NameOrOrdinal();
-        item.text = in.NameOrOrdinal();
-        WORD extra = in.Word();
-        in.p += extra;
-        items.push_back(item);
-    }
-    ASSERT_TRUE(in.ok) << "the dialog template ends before its last control";
-
+    char messageCaption[128] = "";
+    LoadStringA(module, IDS_CAPTION, messageCaption, sizeof messageCaption);
+    const DWORD frame = DS_MODALFRAME | WS_CAPTION | WS_SYSMENU;   // no DS_SETFONT, no WS_POPUP
     const DWORD child = WS_CHILD | WS_VISIBLE;
     // Ordinals of the predefined classes: 0x80 button, 0x81 edit, 0x82 static.
-    const Item expected[] = {
-        {child | SS_LEFT | WS_GROUP, 0, 5, 7, 20, 8, 0xFFFF, "#130", "&Name:"},
-        {child | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP | WS_GROUP, 0, 28, 5, 62, 12, IDC_NAME, "#129", ""},
-        {child | BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, 0, 5, 19, 40, 14, IDOK, "#128", "OK"},
-        {child | BS_PUSHBUTTON | WS_TABSTOP, 0, 50, 19, 40, 14, IDCANCEL, "#128", "Cancel"},
+    const struct {
+        const char *name;
+        DWORD style;
+        short cx, cy;   // in dialog units
+        std::string caption;
+        Item items[4];
+        const char *names[4];
+    } templates[] = {
+        {"TESSALY", frame, 95, 38, "Tessaly",
+         {{child | SS_LEFT | WS_GROUP, 0, 5, 7, 20, 8, 0xFFFF, "#130", "&Name:"},
+          {child | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP | WS_GROUP, 0, 28, 5, 62, 12, IDC_NAME, "#129", ""},
+          {child | BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, 0, 5, 19, 40, 14, IDOK, "#128", "OK"},
+          {child | BS_PUSHBUTTON | WS_TABSTOP, 0, 50, 19, 40, 14, IDCANCEL, "#128", "Cancel"}},
+         {"label", "name field", "OK button", "Cancel button"}},
+        // Modeless, visible as it is made, captioned as the message boxes are (string 200).
+        {"SEARCH", frame | WS_VISIBLE, 110, 48, messageCaption,
+         {{child | SS_LEFT, 0, 5, 5, 100, 8, 0xFFFF, "#130", "Looking for the handheld\xE2\x80\xA6"},
+          {child | SS_LEFT, 0, 5, 17, 68, 8, 0xFFFF, "#130", "Folders looked at:"},
+          {child | SS_LEFT, 0, 75, 17, 30, 8, IDC_FOLDERS, "#130", "0"},
+          {child | BS_PUSHBUTTON | WS_TABSTOP, 0, 65, 29, 40, 14, IDCANCEL, "#128", "Cancel"}},
+         {"first line (ending in U+2026, the ellipsis)", "count label", "folder count", "Cancel button"}},
     };
-    const char *names[] = {"label", "name field", "OK button", "Cancel button"};
-    for (int i = 0; i < 4; ++i) {
-        const Item &got = items[i];
-        const Item &want = expected[i];
-        EXPECT_EQ(got.style, want.style) << names[i] << ": style 0x" << std::hex << got.style << ", expected 0x"
-                                         << want.style;
-        EXPECT_EQ(got.exStyle, 0u) << names[i] << ": unexpected extended style";
-        EXPECT_EQ(got.x, want.x) << names[i] << ": x";
-        EXPECT_EQ(got.y, want.y) << names[i] << ": y";
-        EXPECT_EQ(got.cx, want.cx) << names[i] << ": width";
-        EXPECT_EQ(got.cy, want.cy) << names[i] << ": height";
-        EXPECT_EQ(got.id, want.id) << names[i] << ": control id";
-        EXPECT_EQ(got.className, want.className) << names[i] << ": class (as predefined ordinal)";
-        EXPECT_EQ(got.text, want.text) << names[i] << ": text";
+    for (const auto &want : templates) {
+        SCOPED_TRACE(want.name);
+        HRSRC found = FindResourceExA(module, (LPCSTR)RT_DIALOG, want.name, kEnglishUS);
+        ASSERT_NE(found, nullptr) << "no dialog named " << want.name << " in English (United States)";
+        const BYTE *base = (const BYTE *)LockResource(LoadResource(module, found));
+        ASSERT_NE(base, nullptr) << "the dialog resource cannot be loaded";
+        Reader in{base, base + SizeofResource(module, found)};
+
+        ASSERT_NE(in.Dword(), 0xFFFF0001u) << "the template is an extended one; the plain DIALOG form is expected";
+        in.p = base;
+        DWORD style = in.Dword();
+        DWORD exStyle = in.Dword();
+        WORD count = in.Word();
+        short x = (short)in.Word(), y = (short)in.Word(), cx = (short)in.Word(), cy = (short)in.Word();
+        std::string menu = in.NameOrOrdinal();
+        std::string dialogClass = in.NameOrOrdinal();
+        std::string caption = in.NameOrOrdinal();
+
+        EXPECT_EQ(style, want.style) << "dialog style 0x" << std::hex << style << ", expected exactly 0x" << want.style
+                                     << " (WS_VISIBLE only on the modeless one)";
+        EXPECT_EQ(exStyle, 0u) << "the dialog has extended styles it should not have";
+        EXPECT_EQ(x, 0);
+        EXPECT_EQ(y, 0);
+        EXPECT_EQ(cx, want.cx) << "dialog width in dialog units";
+        EXPECT_EQ(cy, want.cy) << "dialog height in dialog units";
+        EXPECT_EQ(menu, "") << "the dialog must have no menu";
+        EXPECT_EQ(dialogClass, "") << "the dialog must use the standard dialog class";
+        EXPECT_EQ(caption, want.caption) << "dialog caption";
+        ASSERT_EQ(count, 4) << "the dialog must have exactly four controls";
+
+        std::vector<Item> items;
+        for (int i = 0; i < count; ++i) {
+            in.AlignDword(base);
+            Item item;
+            item.style = in.Dword();
+            item.exStyle = in.Dword();
+            item.x = (short)in.Word();
+            item.y = (short)in.Word();
+            item.cx = (short)in.Word();
+            item.cy = (short)in.Word();
+            item.id = in.Word();
+            item.className = in.NameOrOrdinal();
+            item.text = in.NameOrOrdinal();
+            WORD extra = in.Word();
+            in.p += extra;
+            items.push_back(item);
+        }
+        ASSERT_TRUE(in.ok) << "the dialog template ends before its last control";
+
+        for (int i = 0; i < 4; ++i) {
+            const Item &got = items[i];
+            const Item &expected = want.items[i];
+            const char *name = want.names[i];
+            EXPECT_EQ(got.style, expected.style) << name << ": style 0x" << std::hex << got.style << ", expected 0x"
+                                                 << expected.style;
+            EXPECT_EQ(got.exStyle, 0u) << name << ": unexpected extended style";
+            EXPECT_EQ(got.x, expected.x) << name << ": x";
+            EXPECT_EQ(got.y, expected.y) << name << ": y";
+            EXPECT_EQ(got.cx, expected.cx) << name << ": width";
+            EXPECT_EQ(got.cy, expected.cy) << name << ": height";
+            EXPECT_EQ(got.id, expected.id) << name << ": control id";
+            EXPECT_EQ(got.className, expected.className) << name << ": class (as predefined ordinal)";
+            EXPECT_EQ(got.text, expected.text) << name << ": text";
+        }
     }
 }
 

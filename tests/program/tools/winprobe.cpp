@@ -3,8 +3,9 @@
 //
 //   winprobe run TIMEOUT_MS             runs the command line in env PROBE_CMDLINE, prints "exit N"
 //   winprobe dialog CAPTION TIMEOUT_MS  waits for a visible dialog, prints its rect and fields
-//   winprobe msgbox CAPTION TIMEOUT_MS  waits for a visible message box, prints text, icon,
-//                                       buttons and the caption of its owner window
+//   winprobe msgbox CAPTION TIMEOUT_MS  waits for a visible message box (or other dialog), prints
+//                                       its texts (" | " between them), icon, buttons and the
+//                                       caption of its owner window
 //   winprobe windows                    prints the visible top-level windows and their count
 //   winprobe close CAPTION              sends SC_CLOSE to the dialog (fallback for the close box)
 //   winprobe drive ROOT                 prints the drive type and whether its volume answers
@@ -29,10 +30,13 @@ static std::string Escape(const std::string &text)
     return out;
 }
 
+// In UTF-8, whatever the ANSI code page: a text may hold characters it lacks.
 static std::string WindowText(HWND hwnd)
 {
-    char buffer[2048] = "";
-    GetWindowTextA(hwnd, buffer, sizeof buffer);
+    WCHAR wide[2048] = L"";
+    char buffer[3 * 2048] = "";
+    GetWindowTextW(hwnd, wide, 2048);
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, buffer, sizeof buffer, NULL, NULL);
     return buffer;
 }
 
@@ -197,7 +201,7 @@ static int MessageBoxProbe(const char *caption, DWORD timeoutMs)
         if (lstrcmpiA(cls.c_str(), "Static") == 0 && (style & SS_TYPEMASK) == SS_ICON)
             icon = IdentifyIcon(child);
         else if (lstrcmpiA(cls.c_str(), "Static") == 0)
-            text += WindowText(child);
+            text += (text.empty() ? "" : " | ") + WindowText(child);
         else if (lstrcmpiA(cls.c_str(), "Button") == 0)
             buttons += (buttons.empty() ? "" : ",") + WindowText(child);
     }
