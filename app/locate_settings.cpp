@@ -39,6 +39,10 @@ static int FindOnDrives(void)
         lstrcpyA(SettingsPath, root);
         lstrcatA(SettingsPath, AppFolder);
         lstrcatA(SettingsPath, SettingsFile);
+        // A drive root is never a device path: saying so keeps the layer's device search, which
+        // nothing else in the program uses, out of the EXE.
+        if (SettingsPath[0] == '*')
+            continue;
         search = DevFindFirstFile(SettingsPath, &findData);
         if (search != INVALID_HANDLE_VALUE) {
             DevFindClose(search);

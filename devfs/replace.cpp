@@ -25,6 +25,32 @@
 //   5' read R back whole, delete N        R              uses R (new)
 // A replace that finds no R creates R, reads it back whole, and only then deletes N and O.
 //
+// Where the phone lists Android's edit operations (or will not say) and R's id maps to an MTP
+// handle that checks, a save rewrites R in place instead, so that R keeps its object, its id and
+// its owner: on current Android a new object under R is the MTP service's, and an app with scoped
+// storage can no longer open it. After step 1:
+//   e1 create O from what R holds, read    R O            uses R (old); its replace deletes O
+//      it back whole
+//   e2 create N, read it back whole        R O N          uses R, which reads as O (old); its
+//                                                         replace deletes N and O
+//   e3 BeginEditObject, TruncateObject     R(cut) O N     rolls forward: rewrites R from N in
+//      to 0                                               place, reads it back, deletes N and O
+//   e4 SendPartialObject, all the bytes    R O N          uses R, which reads as N (new); its
+//                                                         replace deletes N and O
+//   e5 EndEditObject, read R back through  R              uses R (new)
+//      the pass-through; delete N and O
+// R is not complete from the truncate of e3 until the SendPartialObject of e4 ends: two requests.
+// Beside both N and O, R counts only when it reads as one of them; any other R is an edit cut
+// short, rolled forward from N (in place where the phone lets it, else N takes R's name). A phone
+// that refuses the edit before anything was cut (no pass-through, the operations not listed, a
+// handle that does not check, the operation not supported) saves by the replace from step 3, O
+// deleted again and N kept; any other failure before the cut fails the save with R as it was. A
+// failure once R may be cut rewrites it from N in place once more; should that fail too, R is
+// deleted and N takes its name (or, on a device that cannot rename, R is written again), and O
+// goes only once R reads back holding the new bytes. A driver may keep stating R's old size after
+// an edit until the phone is reconnected: a read of R that falls short of it asks the phone for
+// R's size. An edit that a killed run left open is ended before a new one begins.
+//
 // Nothing is taken for the settings file, and no copy is deleted, because a listing names it:
 // what decides is read whole first. A read counts only when it gives at least the object's stated
 // size (a phone may state a size older than the file; fewer bytes is a cut), and an object without

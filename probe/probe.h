@@ -172,6 +172,7 @@ struct WalkFacts {
 };
 void ReportWalk(const SetupFacts *setup, WalkFacts *walk, int writeTest);   // walk.cpp
 void WriteTest(void);                                                       // write_test.cpp
+void ReportEditPath(void);                                                  // edit_path.cpp
 // Shallowest find of the settings file, breadth first, to maxDepth; 0 when none. A level cut
 // short gets its "full walk:" line and sets *cut.
 int FullWalkDepth(IPortableDeviceContent *content, int device, int maxDepth, char *path, int pathSize,

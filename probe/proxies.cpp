@@ -466,8 +466,27 @@ public:
     {
         if (results != NULL)
             *results = NULL;
-        REFUSE_UNLESS_WRITING(M_DEV_SEND_COMMAND, NULL);   // a raw command may change anything
+        if (!ReadsOnly(parameters))
+            REFUSE_UNLESS_WRITING(M_DEV_SEND_COMMAND, NULL);   // a raw command may change anything
         FORWARD(M_DEV_SEND_COMMAND, NULL, SendCommand(flags, parameters, results));
+    }
+    // The pass-through commands that only read: the driver's own answers, and the MTP operations
+    // that fetch an object's properties or bytes, with the reads and ends of their transfers.
+    static int ReadsOnly(IPortableDeviceValues *parameters)
+    {
+        GUID category = GUID_NULL;
+        ULONG command = 0, code = 0;
+        if (parameters == NULL || FAILED(parameters->GetGuidValue(WPD_PROPERTY_COMMON_COMMAND_CATEGORY, &category)) ||
+            !IsEqualGUID(category, WPD_CATEGORY_MTP_EXT_VENDOR_OPERATIONS) ||
+            FAILED(parameters->GetUnsignedIntegerValue(WPD_PROPERTY_COMMON_COMMAND_ID, &command)))
+            return 0;
+        if (command == WPD_COMMAND_MTP_EXT_GET_SUPPORTED_VENDOR_OPCODES.pid ||
+            command == WPD_COMMAND_MTP_EXT_GET_VENDOR_EXTENSION_DESCRIPTION.pid ||
+            command == WPD_COMMAND_MTP_EXT_READ_DATA.pid || command == WPD_COMMAND_MTP_EXT_END_DATA_TRANSFER.pid)
+            return 1;
+        return command == WPD_COMMAND_MTP_EXT_EXECUTE_COMMAND_WITH_DATA_TO_READ.pid &&
+               SUCCEEDED(parameters->GetUnsignedIntegerValue(WPD_PROPERTY_MTP_EXT_OPERATION_CODE, &code)) &&
+               (code == 0x9803 || code == 0x1009 || code == 0x95C1);   // GetObjectPropValue, GetObject, GetPartialObject64
     }
     HRESULT STDMETHODCALLTYPE Content(IPortableDeviceContent **content) override
     {

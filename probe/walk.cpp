@@ -301,6 +301,7 @@ void ReportWalk(const SetupFacts *setup, WalkFacts *walk, int writeTest)
             ObjectPath(properties, DevConnection.InfoFileId, filePath, sizeof filePath, &fileDepth);
             properties->Release();
         }
+        ReportEditPath();
         if (writeTest)
             WriteTest();
     }

@@ -25,6 +25,32 @@ static HRESULT Rename(LPCWSTR id, LPCWSTR name)
     return hr;
 }
 
+// The test file rewritten in place (its content reversed, the same length) and read back through
+// the pass-through, to show on a real phone that the edit path works.
+static void RewriteInPlace(LPCWSTR id, HANDLE file)
+{
+    BYTE bytes[64];
+    DWORD size = 0, done = 0, handle = 0;
+    int touched = 0;
+    HRESULT hr = MtpHandleOf(id, L"TessalyProbe_test.txt", &handle);
+    if (SUCCEEDED(hr) && (SetFilePointer(file, 0, NULL, FILE_BEGIN) != 0 || !ReadFile(file, bytes, sizeof bytes, &size, NULL)))
+        hr = E_FAIL;
+    for (DWORD i = 0; SUCCEEDED(hr) && i < size / 2; i++) {
+        BYTE b = bytes[i];
+        bytes[i] = bytes[size - 1 - i];
+        bytes[size - 1 - i] = b;
+    }
+    if (SUCCEEDED(hr) && (SetFilePointer(file, 0, NULL, FILE_BEGIN) != 0 || !WriteFile(file, bytes, size, &done, NULL) || done != size))
+        hr = E_FAIL;
+    if (SUCCEEDED(hr))
+        hr = MtpRewriteInPlace(handle, file, size, &touched);
+    Out("write test: rewrite in place: %s\r\n", HrText(hr));
+    if (SUCCEEDED(hr)) {
+        hr = MtpReadObject(handle, file, TRUE, NULL);
+        Out("write test: read back in place: %s\r\n", hr == S_OK ? "the same" : hr == S_FALSE ? "differs" : HrText(hr));
+    }
+}
+
 void WriteTest(void)
 {
     static const char content[] = "Tessaly probe write test\r\n";
@@ -55,6 +81,8 @@ void WriteTest(void)
     Out("write test: create TessalyProbe_test.txt: %s, id %s\r\n", HrText(hr), Utf8(created, id, sizeof id));
     if (SUCCEEDED(hr) && created == NULL)
         hr = FindChildByName(DevConnection.AppFolderId, L"TessalyProbe_test.txt", &created);
+    if (SUCCEEDED(hr))
+        RewriteInPlace(created, file);
     if (SUCCEEDED(hr)) {
         hr = Rename(created, L"TessalyProbe_renamed.txt");
         Out("write test: rename: %s\r\n", HrText(hr));

@@ -44,6 +44,12 @@ app_folder_files() {
   tr -d '\r' < "$CASE_DIR/state.txt" 2>/dev/null | sed -n 's|^hex Internal storage/Corvane/\([^ ]*\) .*|\1|p' | sort | tr '\n' ' ' | sed 's/ $//'
 }
 
+# owner_of PATH: "app" when the state says the app owns the device file, "mtp" when a new object
+# made over MTP took its place.
+owner_of() {
+  tr -d '\r' < "$CASE_DIR/state.txt" 2>/dev/null | grep -qxF "mtp-owned $1" && echo mtp || echo app
+}
+
 SETTINGS='Internal storage/Corvane/Corvane_Info.ini'
 HANDHELD=$'device \\\\?\\usb#vid_18d1&pid_4ee7#test
 storage Internal storage
@@ -97,6 +103,26 @@ expect "$(calls IPortableDeviceResources::GetStream)" "3" "one download; the new
 expect "$(calls IPortableDeviceContent::CreateObjectWithPropertiesAndData)" "1" "one upload"
 expect "$(calls IPortableDeviceContent::Delete)" "1" "the old object deleted once, after the new one was committed"
 expect "$(calls IPortableDeviceProperties::SetValues)" "2" "the old file renamed aside, the new one to the real name"
+expect "$(owner_of "$SETTINGS")" "mtp" "without the edit operations the file is a new object, made over MTP"
+
+case_begin "on a phone with Android's edit operations the dialog's save keeps the file the app's"
+case_start
+use_devsim "$HANDHELD"$'\nedit-ops listed\n'
+edit_device_dialog "In Place" Return
+expect "$(device_name "$SETTINGS")" "In Place" "edited name written into the device's file"
+other_lines_kept
+expect "$(owner_of "$SETTINGS")" "app" "the file is still the app's own"
+expect "$(calls IPortableDeviceContent::Delete)" "2" "the two copies made on the way deleted"
+expect "$(calls IPortableDeviceProperties::SetValues)" "0" "nothing renamed"
+expect "$(app_folder_files)" "Corvane_Info.ini" "only the settings file in the app folder"
+
+case_begin "on a phone with Android's edit operations a command-line save keeps the file the app's"
+case_start
+use_devsim "$HANDHELD"$'\nedit-ops listed\n'
+run_sync "\"$EXE_DOS\" Command In Place"
+expect "$(device_name "$SETTINGS")" "Command In Place" "name written into the device's file"
+other_lines_kept
+expect "$(owner_of "$SETTINGS")" "app" "the file is still the app's own"
 
 case_begin "Esc in the device dialog writes nothing and uploads nothing"
 case_start

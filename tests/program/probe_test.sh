@@ -61,10 +61,19 @@ grep -q '^stand-in PortableDeviceFTM: [1-9][0-9]* made, answered every request$'
   pass "the FTM stand-in made the devices and answered every request" ||
   fail "no FTM stand-in line with objects made and every request answered: $(grep '^stand-in' <<<"$REPORT" | tr '\n' '|')"
 for m in $WRITES; do expect "$(calls "$m")" 0 "no $m reached the device without --write-test"; done
+# A phone without Android's edit operations: the lines of the edit path say the replace.
+has "edit operations: not listed" "the edit operations are reported as not listed"
+has "settings file handle: 0x5, checked by its name" "the settings file's id maps to a handle that checks"
+has "settings file size: WPD 23, device 23" "the size as WPD states it and as the device does"
+has "a save would take: replace" "the path a save would take"
 [ "$(value 'probe wall time')" != "" ] && pass "the summary gives the probe's wall time" || fail "no probe wall time in the summary"
 
 CASE="write test"
+sed -i 's/^storage Internal storage$/edit-ops listed\nstorage Internal storage/' "$work/scenario.txt"
 probe "$work/scenario.txt" --write-test
+has "a save would take: in place" "with the edit operations listed, a save would edit in place"
+has "write test: rewrite in place: 0x00000000 S_OK" "the write test rewrites its file in place"
+has "write test: read back in place: the same" "and reads back what it wrote"
 grep -q '^rename keeps the id: yes' <<<"$REPORT" && pass "the write test tells that a rename keeps the id" || fail "no rename result: $(grep '^write test' <<<"$REPORT" | tr '\n' '|')"
 expect "$(calls IStream::Commit)" 1 "the write test creates one file"
 expect "$(calls IPortableDeviceContent::Delete)" 1 "the write test deletes its file"

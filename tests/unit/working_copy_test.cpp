@@ -410,6 +410,41 @@ TEST_F(WorkingCopyTest, AnUnreadableNameIsNeverTakenForAMissingFile)
     }
 }
 
+// Where the phone lists Android's edit operations a save rewrites the file in place: it keeps its
+// object (the same id) and the app as its owner, and the copies made on the way go. Without them,
+// the replace makes a new object. After an edit the driver keeps stating the old size until the
+// phone is reconnected: a later run in the same connection reads the file all the same.
+TEST_F(WorkingCopyTest, APhoneWithTheEditOperationsKeepsTheFileItsObjectAndTheAppsOwnership)
+{
+    const struct { const char *why; DevsimEditOps ops; const char *name; bool sameObject; } cases[] = {
+        {"edit operations listed: a shorter name", DEVSIM_EDIT_LISTED, "Short", true},
+        {"edit operations listed: a longer name", DEVSIM_EDIT_LISTED, "A longer name here", true},
+        {"the driver will not list them: tried, and they work", DEVSIM_EDIT_UNANSWERED, "Tried", true},
+        {"no edit operations: the replace, a new object", DEVSIM_EDIT_ABSENT, "Replaced", false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.why);
+        DevsimReset();
+        device_ = AddDemoHandheld();
+        DevsimSetEditOperations(device_, c.ops);
+        int before = Settings();
+        StartOnDevice();
+        EXPECT_TRUE(DevWriteProfileString("Corvane", "Name", c.name, SettingsFile)) << "the save failed";
+        EXPECT_EQ(c.name, NameIn(DeviceContent())) << "the device does not hold the new name";
+        EXPECT_EQ(c.sameObject, Settings() == before) << "whether the file kept its object (and so its id)";
+        EXPECT_EQ(c.sameObject, DevsimOwnedByApp(device_, Settings())) << "whether the app still owns its file";
+        EXPECT_EQ(1u, DevsimChildren(device_, DevsimFind(device_, L"Internal storage\\Corvane")).size())
+            << "a copy made on the way was left beside the file";
+        Shutdown();
+        started_ = false;
+        // A later run, the phone not reconnected: the driver's size is stale after an edit.
+        StartOnDevice();
+        EXPECT_EQ(c.name, ReadName()) << "a later run in the same connection could not read the file";
+        Shutdown();
+        started_ = false;
+    }
+}
+
 // One working copy only: a second device path replaces it, and the first one's file goes.
 TEST_F(WorkingCopyTest, ASecondDevicePathReplacesTheWorkingCopy)
 {
